@@ -1,0 +1,70 @@
+#include "join.h"
+
+#include <cstdint>
+#include <string>
+
+#include "chars.h"
+
+namespace fwprep {
+
+namespace {
+
+template <CharMode Mode>
+void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
+    std::string_view prefix)
+{
+    const std::uint64_t groupSize = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+    std::uint64_t inGroup = 0; // columns written on the current output line
+    bool first = true;
+    // A line that arrives in several segments is gathered here, up to `width`
+    // characters, because its fill spaces must go out before it.
+    std::string column;
+    std::size_t columnChars = 0;
+    bool midLine = false;
+    Segment seg;
+    while (in.next(seg)) {
+        if (first) {
+            out.append(prefix.data(), prefix.size());
+            first = false;
+        }
+        const char* const end = seg.data + seg.size;
+        if (!midLine && seg.endsLine) {
+            std::size_t taken = 0;
+            const char* q = takeChars<Mode>(seg.data, end, width, taken);
+            out.appendRepeated(' ', width - taken);
+            out.append(seg.data, static_cast<std::size_t>(q - seg.data));
+        } else {
+            if (columnChars < width) {
+                const char* q = takeChars<Mode>(seg.data, end, width - columnChars, columnChars);
+                column.append(seg.data, static_cast<std::size_t>(q - seg.data));
+            }
+            midLine = !seg.endsLine;
+            if (midLine)
+                continue;
+            out.appendRepeated(' ', width - columnChars);
+            out.append(column.data(), column.size());
+            column.clear();
+            columnChars = 0;
+        }
+        if (++inGroup == groupSize) {
+            out.append(lineEnd.data(), lineEnd.size());
+            inGroup = 0;
+        }
+    }
+    if (inGroup > 0)
+        out.append(lineEnd.data(), lineEnd.size());
+}
+
+} // namespace
+
+void joinLines(TextInput& in, OutputBuffer& out, int count, int width, std::string_view lineEnd,
+    std::string_view prefix)
+{
+    const auto k = static_cast<std::size_t>(width);
+    if (in.charMode() == CharMode::Utf8)
+        joinLoop<CharMode::Utf8>(in, out, count, k, lineEnd, prefix);
+    else
+        joinLoop<CharMode::Bytes>(in, out, count, k, lineEnd, prefix);
+}
+
+} // namespace fwprep

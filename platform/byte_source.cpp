@@ -1,0 +1,97 @@
+#include "byte_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "errors.h"
+
+namespace fwprep {
+
+std::size_t ByteSource::readAt(std::uint64_t, char*, std::size_t)
+{
+    return 0;
+}
+
+FdSource::FdSource(int fd, std::string path, const JobControl& control, bool owned)
+    : m_fd(fd)
+    , m_path(std::move(path))
+    , m_control(control)
+    , m_owned(owned)
+{
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        m_regular = true;
+        m_size = static_cast<std::uint64_t>(st.st_size);
+        ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+}
+
+FdSource::~FdSource()
+{
+    if (m_owned)
+        ::close(m_fd);
+}
+
+std::size_t FdSource::read(char* dst, std::size_t size)
+{
+    for (;;) {
+        if (m_control.cancelled())
+            throw Cancelled{};
+        if (!m_regular) {
+            pollfd p{m_fd, POLLIN, 0};
+            const int ready = ::poll(&p, 1, 100);
+            if (ready == 0 || (ready < 0 && errno == EINTR))
+                continue;
+        }
+        const ssize_t got = ::read(m_fd, dst, size);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno == EINTR || errno == EAGAIN)
+            continue;
+        throw IoError{IoError::Side::Input, m_path, errno};
+    }
+}
+
+std::size_t FdSource::readAt(std::uint64_t offset, char* dst, std::size_t size)
+{
+    for (;;) {
+        if (m_control.cancelled())
+            throw Cancelled{};
+        const ssize_t got = ::pread(m_fd, dst, size, static_cast<off_t>(offset));
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            throw IoError{IoError::Side::Input, m_path, errno};
+    }
+}
+
+MemorySource::MemorySource(std::string data, std::size_t chunk, bool seekable)
+    : m_data(std::move(data))
+    , m_chunk(std::max<std::size_t>(chunk, 1))
+    , m_seekable(seekable)
+{
+}
+
+std::size_t MemorySource::read(char* dst, std::size_t size)
+{
+    const std::size_t n = std::min({size, m_chunk, m_data.size() - m_pos});
+    std::memcpy(dst, m_data.data() + m_pos, n);
+    m_pos += n;
+    return n;
+}
+
+std::size_t MemorySource::readAt(std::uint64_t offset, char* dst, std::size_t size)
+{
+    if (offset >= m_data.size())
+        return 0;
+    const std::size_t n = std::min({size, m_chunk, m_data.size() - static_cast<std::size_t>(offset)});
+    std::memcpy(dst, m_data.data() + offset, n);
+    return n;
+}
+
+} // namespace fwprep

@@ -1,0 +1,71 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "control.h"
+
+namespace fwprep {
+
+// Where a job's input bytes come from. Reads throw IoError or Cancelled.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to `size` bytes; 0 means the end of the input.
+    virtual std::size_t read(char* dst, std::size_t size) = 0;
+    // Reads at an absolute offset without moving the read position; only
+    // called when seekable(). Returns 0 at the end.
+    virtual std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size);
+    virtual bool seekable() const { return false; }
+    // Total size in bytes when known in advance, else 0.
+    virtual std::uint64_t size() const { return 0; }
+    virtual const std::string& path() const = 0;
+};
+
+// An open file descriptor: a regular file, a pipe, a FIFO or a device. Reads
+// from anything but a regular file wait in short slices so that a cancel is
+// seen even while no data arrives.
+class FdSource final : public ByteSource {
+public:
+    // Takes ownership of `fd` when `owned`.
+    FdSource(int fd, std::string path, const JobControl& control, bool owned = true);
+    ~FdSource() override;
+    FdSource(const FdSource&) = delete;
+    FdSource& operator=(const FdSource&) = delete;
+
+    std::size_t read(char* dst, std::size_t size) override;
+    std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size) override;
+    bool seekable() const override { return m_regular; }
+    std::uint64_t size() const override { return m_size; }
+    const std::string& path() const override { return m_path; }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+    std::string m_path;
+    const JobControl& m_control;
+    bool m_owned;
+    bool m_regular = false;
+    std::uint64_t m_size = 0;
+};
+
+// Bytes in memory, handed out at most `chunk` bytes per read (tests use small
+// chunks to reach every block boundary).
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(std::string data, std::size_t chunk = SIZE_MAX, bool seekable = true);
+    std::size_t read(char* dst, std::size_t size) override;
+    std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size) override;
+    bool seekable() const override { return m_seekable; }
+    std::uint64_t size() const override { return m_data.size(); }
+    const std::string& path() const override { return m_path; }
+
+private:
+    std::string m_data;
+    std::size_t m_chunk;
+    bool m_seekable;
+    std::size_t m_pos = 0;
+    std::string m_path = "<memory>";
+};
+
+} // namespace fwprep

@@ -1,0 +1,84 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "byte_source.h"
+#include "control.h"
+
+namespace fwprep {
+
+enum class Encoding {
+    Auto,  // byte-order mark, else a look at the first 64 KiB
+    Utf8,  // UTF-8 without looking (a byte-order mark is still skipped)
+    Bytes, // one byte is one character, no byte-order mark handling
+};
+
+// How characters are counted once the encoding is settled.
+enum class CharMode { Bytes, Utf8 };
+
+enum class LineEnd { Lf, CrLf };
+
+// A run of characters of the current line, without its line end. A long line
+// comes in several segments, each ending on a character boundary; the last one
+// has `endsLine` set.
+struct Segment {
+    const char* data = nullptr;
+    std::size_t size = 0;
+    bool endsLine = false;
+};
+
+// Reads a text file line by line in large blocks. A line ends at LF; a CR right
+// before the LF belongs to the line end; a lone CR and NUL are ordinary
+// characters; a last line without a line end is a line; a line end at the very
+// end adds no empty line. Memory stays within one block whatever the length of
+// a line. Throws IoError and Cancelled.
+class TextInput {
+public:
+    static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
+    static constexpr std::size_t kDetectWindow = std::size_t{64} << 10;
+
+    TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize = kDefaultBlock);
+
+    // Reads the head of the input: settles the character mode, the byte-order
+    // mark and the first line end. Must be called once before next().
+    void start();
+
+    CharMode charMode() const { return m_mode; }
+    bool hasByteOrderMark() const { return m_bom; }
+    // The first line end of the input; LF when it has none (or, on an input that
+    // cannot be read ahead, none within the first block).
+    LineEnd firstLineEnd() const { return m_firstLineEnd; }
+
+    bool next(Segment& segment);
+
+    std::uint64_t bytesRead() const { return m_bytesRead; }
+    const std::string& path() const { return m_source.path(); }
+
+private:
+    std::size_t pull(char* dst, std::size_t size);
+    void readHead();
+    void settleFirstLineEnd();
+    void refill();
+    std::size_t holdBack(const char* begin, const char* end) const;
+
+    ByteSource& m_source;
+    Encoding m_encoding;
+    const JobControl& m_control;
+    std::size_t m_capacity;
+    std::unique_ptr<char[]> m_buf;
+    std::size_t m_begin = 0;   // start of the unread part
+    std::size_t m_scanned = 0; // no LF in [m_begin, m_scanned)
+    std::size_t m_end = 0;     // end of the bytes held
+    bool m_eof = false;
+    bool m_inLine = false;     // part of the current line has been handed out
+    std::string m_head;        // bytes read ahead at start, handed out first
+    std::size_t m_headPos = 0;
+    std::uint64_t m_bytesRead = 0;
+    CharMode m_mode = CharMode::Bytes;
+    bool m_bom = false;
+    LineEnd m_firstLineEnd = LineEnd::Lf;
+};
+
+} // namespace fwprep

@@ -1,0 +1,106 @@
+#pragma once
+// Character boundaries in UTF-8 text. A character is one valid RFC 3629 sequence
+// (no overlong forms, no surrogates, nothing above U+10FFFF); any byte that does
+// not start a valid sequence counts as one character by itself.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace fwprep::utf8 {
+
+// Length (1..4) of the valid sequence that starts at p, or 0 when the bytes at p
+// do not start one. `avail` bytes from p on are readable (at least one).
+inline int sequenceLength(const unsigned char* p, std::size_t avail)
+{
+    const unsigned char b = p[0];
+    if (b < 0x80)
+        return 1;
+    if (b < 0xC2 || b > 0xF4)
+        return 0;
+    const auto cont = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+    if (b < 0xE0)
+        return avail >= 2 && cont(p[1]) ? 2 : 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b == 0xE0) lo = 0xA0;
+    else if (b == 0xED) hi = 0x9F;
+    else if (b == 0xF0) lo = 0x90;
+    else if (b == 0xF4) hi = 0x8F;
+    if (avail < 2 || p[1] < lo || p[1] > hi)
+        return 0;
+    if (b < 0xF0)
+        return avail >= 3 && cont(p[2]) ? 3 : 0;
+    return avail >= 4 && cont(p[2]) && cont(p[3]) ? 4 : 0;
+}
+
+// Moves over at most `maxChars` characters of [p, end). Returns the position
+// reached and adds the number of characters passed to `taken`.
+inline const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
+{
+    std::size_t left = maxChars;
+    while (left > 0 && p < end) {
+        // Runs of ASCII go eight bytes at a time.
+        while (left >= 8 && end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            p += 8;
+            left -= 8;
+        }
+        if (left == 0 || p == end)
+            break;
+        const auto* u = reinterpret_cast<const unsigned char*>(p);
+        const int len = *u < 0x80 ? 1 : sequenceLength(u, static_cast<std::size_t>(end - p));
+        p += len == 0 ? 1 : len;
+        --left;
+    }
+    taken += maxChars - left;
+    return p;
+}
+
+// Number of bytes at the end of [begin, end) that start a sequence which the
+// bytes after `end` might still complete. A reader holds these back until it
+// knows what follows, so that a character is never cut at a block boundary.
+inline std::size_t incompleteTail(const char* begin, const char* end)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(begin);
+    const auto* e = reinterpret_cast<const unsigned char*>(end);
+    for (const unsigned char* q = e; q > b && e - q < 3;) {
+        --q;
+        if ((*q & 0xC0) == 0x80)
+            continue; // continuation byte: look further back
+        if (*q < 0xC2 || *q > 0xF4)
+            return 0;
+        const std::size_t need = *q < 0xE0 ? 2 : *q < 0xF0 ? 3 : 4;
+        const auto have = static_cast<std::size_t>(e - q);
+        return have < need ? have : 0;
+    }
+    return 0;
+}
+
+// True when every byte of [data, data + size) belongs to a valid sequence. A
+// sequence cut by the end counts as valid unless `atRealEnd` says nothing follows.
+inline bool isValid(const char* data, std::size_t size, bool atRealEnd)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const int len = sequenceLength(p, static_cast<std::size_t>(end - p));
+        if (len > 0) {
+            p += len;
+            continue;
+        }
+        if (!atRealEnd && incompleteTail(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end))
+                == static_cast<std::size_t>(end - p))
+            return true;
+        return false;
+    }
+    return true;
+}
+
+} // namespace fwprep::utf8
