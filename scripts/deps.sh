@@ -7,6 +7,7 @@ packages=(
   fonts-dejavu-core
   xvfb xauth imagemagick
   mawk gawk perl
+  time
 )
 missing=()
 for p in "${packages[@]}"; do
