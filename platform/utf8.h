@@ -79,8 +79,21 @@ inline std::size_t incompleteTail(const char* begin, const char* end)
     return 0;
 }
 
+// True when the `avail` bytes at p, fewer than their lead byte asks for, could
+// still become a valid sequence: every limit of UTF-8 lies in the first two
+// bytes, so any further byte only has to be a continuation byte.
+inline bool isValidPrefix(const unsigned char* p, std::size_t avail)
+{
+    if (avail == 1)
+        return p[0] >= 0xC2 && p[0] <= 0xF4;
+    unsigned char seq[4] = {0, 0x80, 0x80, 0x80};
+    std::memcpy(seq, p, avail < 4 ? avail : 3);
+    return sequenceLength(seq, 4) > static_cast<int>(avail);
+}
+
 // True when every byte of [data, data + size) belongs to a valid sequence. A
-// sequence cut by the end counts as valid unless `atRealEnd` says nothing follows.
+// sequence cut by the end counts as valid, if it can still become one, unless
+// `atRealEnd` says nothing follows.
 inline bool isValid(const char* data, std::size_t size, bool atRealEnd)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
@@ -95,8 +108,9 @@ inline bool isValid(const char* data, std::size_t size, bool atRealEnd)
             p += len;
             continue;
         }
-        if (!atRealEnd && incompleteTail(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end))
-                == static_cast<std::size_t>(end - p))
+        const auto left = static_cast<std::size_t>(end - p);
+        if (!atRealEnd && incompleteTail(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end)) == left
+            && isValidPrefix(p, left))
             return true;
         return false;
     }
