@@ -43,7 +43,7 @@ public:
 private:
     int m_fd;
     std::string m_path;
-    const JobControl& m_control;
+    JobControl m_control;
     bool m_owned;
     bool m_regular = false;
     std::uint64_t m_size = 0;

@@ -65,7 +65,7 @@ private:
 
     ByteSource& m_source;
     Encoding m_encoding;
-    const JobControl& m_control;
+    JobControl m_control;
     std::size_t m_capacity;
     std::unique_ptr<char[]> m_buf;
     std::size_t m_begin = 0;   // start of the unread part

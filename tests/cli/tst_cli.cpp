@@ -1,0 +1,208 @@
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include "test_files.h"
+
+using fwprep::test::entries;
+using fwprep::test::readFile;
+using fwprep::test::writeFile;
+
+namespace {
+
+struct Run {
+    int exitCode;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runCli(const QStringList& args, const QByteArray& stdinData = {}, const QString& workDir = {})
+{
+    QProcess p;
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start(FWPREP_CLI, args);
+    if (!p.waitForStarted())
+        qFatal("cannot start fwprep-cli");
+    p.write(stdinData);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000))
+        qFatal("fwprep-cli did not finish");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+        p.readAllStandardError()};
+}
+
+const QByteArray kOld("old output\n");
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void jobs_data();
+    void jobs();
+    void usageErrors_data();
+    void usageErrors();
+    void jobFailures_data();
+    void jobFailures();
+    void writesOutputFile();
+    void helpAndVersion();
+    void signalCancelsAndLeavesNoFile();
+};
+
+void TestCli::jobs_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray example("abcde\nabcdefgh\na\n\n");
+    QTest::newRow("split from stdin") << QStringList{"split", "-n", "3", "-w", "2"} << example
+                                      << QByteArray("ab\ncd\ne\nab\ncd\nef\na\n\n\n\n\n\n");
+    QTest::newRow("split, long options and '-'") << QStringList{"split", "--count=2", "--width", "1", "-"}
+                                                 << QByteArray("xyz\n") << QByteArray("x\ny\n");
+    QTest::newRow("join from stdin") << QStringList{"join", "-n", "3", "-w", "4"} << QByteArray("42\napple\n7\n\nhello\n")
+                                     << QByteArray("  42appl   7\n    hell\n");
+    QTest::newRow("negative count is allowed") << QStringList{"join", "-n", "-2", "-w", "2"} << QByteArray("a\nb\n")
+                                               << QByteArray(" a b\n");
+    QTest::newRow("count with spaces and sign") << QStringList{"split", "-n", " +1 ", "-w", "2"} << QByteArray("abc\n")
+                                                << QByteArray("ab\n");
+    QTest::newRow("encoding bytes cuts UTF-8 bytes") << QStringList{"split", "-n", "1", "-w", "1", "-e", "bytes"}
+                                                     << QByteArray("\xC3\xA7\n") << QByteArray("\xC3\n");
+    QTest::newRow("encoding auto counts UTF-8 letters") << QStringList{"split", "-n", "1", "-w", "1"}
+                                                        << QByteArray("\xC3\xA7x\n") << QByteArray("\xC3\xA7\n");
+    QTest::newRow("eol crlf") << QStringList{"split", "-n", "1", "-w", "1", "--eol", "crlf"} << QByteArray("ab\n")
+                              << QByteArray("a\r\n");
+    QTest::newRow("eol follows input") << QStringList{"join", "-n", "1", "-w", "1"} << QByteArray("a\r\nb\r\n")
+                                       << QByteArray("a\r\nb\r\n");
+    QTest::newRow("empty input gives empty output") << QStringList{"split", "-n", "3", "-w", "2"} << QByteArray()
+                                                    << QByteArray();
+}
+
+void TestCli::jobs()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, expected);
+    const Run r = runCli(args, input);
+    QCOMPARE(r.err, QByteArray());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, expected);
+}
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no command") << QStringList{} << "no command";
+    QTest::newRow("unknown command") << QStringList{"cut"} << "unknown command 'cut'";
+    QTest::newRow("unknown option") << QStringList{"split", "-n", "1", "-w", "1", "--bogus"} << "bogus";
+    QTest::newRow("missing count") << QStringList{"split", "-w", "1"} << "missing --count";
+    QTest::newRow("missing width") << QStringList{"join", "-n", "1"} << "missing --width";
+    QTest::newRow("missing value") << QStringList{"split", "-w", "1", "-n"} << "-n";
+    QTest::newRow("count not a number") << QStringList{"split", "-n", "abc", "-w", "1"} << "--count: 'abc'";
+    QTest::newRow("count out of range") << QStringList{"split", "-n", "32768", "-w", "1"} << "--count: '32768'";
+    QTest::newRow("width fraction") << QStringList{"split", "-n", "1", "-w", "3.5"} << "--width: '3.5'";
+    QTest::newRow("width negative") << QStringList{"split", "-n", "1", "-w", "-4"} << "--width: must not be negative: -4";
+    QTest::newRow("bad encoding") << QStringList{"split", "-n", "1", "-w", "1", "-e", "latin9"} << "--encoding: 'latin9'";
+    QTest::newRow("bad eol") << QStringList{"split", "-n", "1", "-w", "1", "--eol", "cr"} << "--eol: 'cr'";
+    QTest::newRow("two inputs") << QStringList{"split", "-n", "1", "-w", "1", "a", "b"} << "one input file at most";
+}
+
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const Run r = runCli(args, "data\n");
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(r.err.startsWith("fwprep-cli: "), r.err.constData());
+    QVERIFY2(r.err.contains(message.toUtf8()), r.err.constData());
+}
+
+void TestCli::jobFailures_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("input missing") << QStringList{"split", "-n", "1", "-w", "1", "nope.txt"} << "nope.txt: no such file";
+    QTest::newRow("input is a folder") << QStringList{"split", "-n", "1", "-w", "1", "folder"} << "folder: cannot read: ";
+    QTest::newRow("output is the input") << QStringList{"split", "-n", "1", "-w", "1", "-o", "in.txt", "in.txt"}
+                                         << "in.txt: the input is the output file itself";
+    QTest::newRow("output folder missing") << QStringList{"join", "-n", "1", "-w", "1", "-o", "nodir/out.txt", "in.txt"}
+                                           << "nodir/out.txt: cannot write: ";
+    QTest::newRow("output folder is a file") << QStringList{"join", "-n", "1", "-w", "1", "-o", "in.txt/out.txt", "in.txt"}
+                                             << "in.txt/out.txt: cannot write: ";
+    QTest::newRow("output is a folder") << QStringList{"join", "-n", "1", "-w", "1", "-o", "folder", "in.txt"}
+                                        << "folder: cannot write: ";
+}
+
+void TestCli::jobFailures()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("in.txt"), "input\n");
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    const QStringList before = entries(dir.path());
+    const Run r = runCli(args, {}, dir.path());
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QByteArray());
+    QVERIFY2(r.err.startsWith("fwprep-cli: " + message.toUtf8()), r.err.constData());
+    QCOMPARE(r.err.count('\n'), 1);
+    QCOMPARE(entries(dir.path()), before);
+    QCOMPARE(readFile(dir.filePath("in.txt")), QByteArray("input\n"));
+}
+
+void TestCli::writesOutputFile()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("in.txt"), "abcd\n");
+    writeFile(dir.filePath("out.txt"), kOld);
+    const Run r = runCli({"split", "-n", "2", "-w", "2", "-o", "out.txt", "--progress", "in.txt"}, {}, dir.path());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray());
+    QCOMPARE(readFile(dir.filePath("out.txt")), QByteArray("ab\ncd\n"));
+    QCOMPARE(entries(dir.path()), (QStringList{"in.txt", "out.txt"}));
+}
+
+void TestCli::helpAndVersion()
+{
+    const Run top = runCli({"--help"});
+    QCOMPARE(top.exitCode, 0);
+    QVERIFY(top.out.contains("split") && top.out.contains("join"));
+    const Run sub = runCli({"join", "--help"});
+    QCOMPARE(sub.exitCode, 0);
+    QVERIFY(sub.out.startsWith("Usage: fwprep-cli join"));
+    QVERIFY(sub.out.contains("--encoding"));
+    const Run version = runCli({"--version"});
+    QCOMPARE(version.exitCode, 0);
+    QVERIFY(version.out.startsWith("fwprep-cli "));
+}
+
+void TestCli::signalCancelsAndLeavesNoFile()
+{
+    // An endless input: the job only ends by a signal, which must leave the
+    // old output as it was and no temporary file behind.
+    QTemporaryDir dir;
+    writeFile(dir.filePath("out.txt"), kOld);
+    for (const int sig : {SIGINT, SIGTERM}) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(FWPREP_CLI, {"split", "-n", "2", "-w", "3", "-o", "out.txt", "/dev/zero"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(300);
+        QCOMPARE(p.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(p.processId()), sig);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("cancelled"));
+        QCOMPARE(readFile(dir.filePath("out.txt")), kOld);
+        QCOMPARE(entries(dir.path()), QStringList{"out.txt"});
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,120 @@
+#include <QTest>
+
+#include "test_files.h"
+
+using namespace fwprep;
+
+namespace {
+std::string repeatLine(const std::string& line, int times)
+{
+    std::string s;
+    for (int i = 0; i < times; ++i)
+        s += line;
+    return s;
+}
+} // namespace
+
+class TestSplit : public QObject {
+    Q_OBJECT
+private slots:
+    void split_data();
+    void split();
+    void outputLineCount_data();
+    void outputLineCount();
+};
+
+void TestSplit::split_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("eol");
+    QTest::addColumn<QByteArray>("expected");
+
+    const int autoEnc = int(Encoding::Auto), utf8 = int(Encoding::Utf8), bytes = int(Encoding::Bytes);
+    const int autoEol = int(LineEndChoice::Auto), crlf = int(LineEndChoice::CrLf), lf = int(LineEndChoice::Lf);
+    const QByteArray example("abcde\nabcdefgh\na\n\n");
+
+    QTest::newRow("worked example n3 k2") << example << 3 << 2 << autoEnc << autoEol
+                                          << QByteArray("ab\ncd\ne\nab\ncd\nef\na\n\n\n\n\n\n");
+    QTest::newRow("worked example, k 0") << example << 3 << 0 << autoEnc << autoEol << QByteArray(12, '\n');
+    QTest::newRow("worked example, n 0") << example << 0 << 2 << autoEnc << autoEol << QByteArray();
+    QTest::newRow("n negative") << example << -5 << 2 << autoEnc << autoEol << QByteArray();
+    QTest::newRow("n -32768 is no error") << example << -32768 << 2 << autoEnc << autoEol << QByteArray();
+    QTest::newRow("empty input") << QByteArray() << 3 << 2 << autoEnc << autoEol << QByteArray();
+    QTest::newRow("last line without line end") << QByteArray("abc\nxyz") << 2 << 2 << autoEnc << autoEol
+                                                << QByteArray("ab\nc\nxy\nz\n");
+    QTest::newRow("line end at the end adds no record") << QByteArray("abc\n") << 1 << 5 << autoEnc << autoEol
+                                                        << QByteArray("abc\n");
+    QTest::newRow("n1 k1 on empty line") << QByteArray("\n") << 1 << 1 << autoEnc << autoEol << QByteArray("\n");
+    QTest::newRow("CRLF in gives CRLF out") << QByteArray("abcd\r\nef\r\n") << 2 << 2 << autoEnc << autoEol
+                                             << QByteArray("ab\r\ncd\r\nef\r\n\r\n");
+    QTest::newRow("lone CR is cut like a letter") << QByteArray("a\rb\n") << 3 << 1 << autoEnc << autoEol
+                                                  << QByteArray("a\n\r\nb\n");
+    QTest::newRow("forced CRLF") << QByteArray("ab\n") << 2 << 1 << autoEnc << crlf << QByteArray("a\r\nb\r\n");
+    QTest::newRow("forced LF on CRLF input") << QByteArray("ab\r\n") << 2 << 1 << autoEnc << lf << QByteArray("a\nb\n");
+    QTest::newRow("characters past n*k are dropped") << QByteArray("0123456789\n") << 2 << 3 << autoEnc << autoEol
+                                                     << QByteArray("012\n345\n");
+    QTest::newRow("NUL is a character") << QByteArray("a\0bc\n", 5) << 2 << 2 << autoEnc << autoEol
+                                        << QByteArray("a\0\nbc\n", 6);
+    QTest::newRow("UTF-8 Turkish cut on letters") << QByteArray("\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1\n") << 2 << 3
+                                                  << autoEnc << autoEol
+                                                  << QByteArray("\xC3\xA7\x61\xC4\x9F\n\x72\xC4\xB1\n");
+    QTest::newRow("accented text cut to four") << QByteArray("caf\xC3\xA9s\n") << 1 << 4 << autoEnc << autoEol
+                                               << QByteArray("caf\xC3\xA9\n");
+    QTest::newRow("Windows-1254 one byte per letter") << QByteArray("\xE7\x61\xF0\x72\xFD\n") << 2 << 3 << autoEnc
+                                                      << autoEol << QByteArray("\xE7\x61\xF0\n\x72\xFD\n");
+    QTest::newRow("UTF-8 forced: invalid bytes count one each")
+        << QByteArray("a\xF0\x9F\x98\x80" "b\xFF" "c\xE2\x82\n") << 3 << 2 << utf8 << autoEol
+        << QByteArray("a\xF0\x9F\x98\x80\nb\xFF\nc\xE2\n");
+    QTest::newRow("bytes forced on UTF-8") << QByteArray("\xC3\xA7z\n") << 2 << 1 << bytes << autoEol
+                                           << QByteArray("\xC3\n\xA7\n");
+    QTest::newRow("BOM goes before the first line") << QByteArray("\xEF\xBB\xBF" "abc\n") << 2 << 2 << autoEnc
+                                                    << autoEol << QByteArray("\xEF\xBB\xBF" "ab\nc\n");
+    QTest::newRow("BOM with no output lines stays empty") << QByteArray("\xEF\xBB\xBF" "abc\n") << 0 << 2 << autoEnc
+                                                          << autoEol << QByteArray();
+    QTest::newRow("BOM alone, no lines") << QByteArray("\xEF\xBB\xBF") << 3 << 2 << autoEnc << autoEol << QByteArray();
+    QTest::newRow("largest n and k") << QByteArray("abc\n") << 32767 << 32767 << autoEnc << autoEol
+                                     << QByteArray("abc\n") + QByteArray(32766, '\n');
+    const std::string longLine = repeatLine("0123456789", 300);
+    QTest::newRow("pieces wider than the block")
+        << QByteArray::fromStdString(longLine + "\n") << 2 << 1000 << autoEnc << autoEol
+        << QByteArray::fromStdString(longLine.substr(0, 1000) + "\n" + longLine.substr(1000, 1000) + "\n");
+}
+
+void TestSplit::split()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, count);
+    QFETCH(int, width);
+    QFETCH(int, encoding);
+    QFETCH(int, eol);
+    QFETCH(QByteArray, expected);
+    const JobParams params{JobKind::Split, count, width, Encoding(encoding), LineEndChoice(eol)};
+    for (const auto& f : test::framings()) {
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk);
+        QCOMPARE(QByteArray::fromStdString(out), expected);
+    }
+}
+
+void TestSplit::outputLineCount_data()
+{
+    QTest::addColumn<int>("count");
+    for (const int n : {1, 2, 3, 7, 100})
+        QTest::addRow("n=%d", n) << n;
+}
+
+void TestSplit::outputLineCount()
+{
+    // Output lines = input lines x n, whatever the lengths of the lines.
+    QFETCH(int, count);
+    std::string input;
+    for (int len = 0; len < 40; ++len)
+        input += std::string(std::size_t(len), char('a' + len % 26)) + "\n";
+    const std::string out = test::transformBytes(input, {JobKind::Split, count, 4}, 64, 9);
+    QCOMPARE(std::count(out.begin(), out.end(), '\n'), 40L * count);
+}
+
+QTEST_APPLESS_MAIN(TestSplit)
+#include "tst_split.moc"

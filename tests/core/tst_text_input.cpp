@@ -1,0 +1,190 @@
+#include <QTest>
+
+#include "byte_source.h"
+#include "test_files.h"
+#include "text_input.h"
+#include "utf8.h"
+
+using namespace fwprep;
+
+namespace {
+
+struct ReadResult {
+    QList<QByteArray> lines;
+    CharMode mode;
+    bool bom;
+    LineEnd lineEnd;
+    std::size_t largestSegment = 0;
+    bool segmentsOnCharBoundaries = true;
+};
+
+ReadResult readAll(const QByteArray& data, Encoding encoding, std::size_t block, std::size_t chunk, bool seekable = true)
+{
+    MemorySource source(data.toStdString(), chunk, seekable);
+    TextInput in(source, encoding, JobControl{}, block);
+    in.start();
+    ReadResult r{{}, in.charMode(), in.hasByteOrderMark(), in.firstLineEnd()};
+    QByteArray line;
+    Segment seg;
+    while (in.next(seg)) {
+        r.largestSegment = std::max(r.largestSegment, seg.size);
+        if (in.charMode() == CharMode::Utf8 && !seg.endsLine) {
+            // A piece handed out before its line ends must not end inside a character.
+            const std::size_t tail = utf8::incompleteTail(seg.data, seg.data + seg.size);
+            r.segmentsOnCharBoundaries = r.segmentsOnCharBoundaries && tail == 0;
+        }
+        line.append(seg.data, static_cast<qsizetype>(seg.size));
+        if (seg.endsLine) {
+            r.lines.append(line);
+            line.clear();
+        }
+    }
+    return r;
+}
+
+} // namespace
+
+class TestTextInput : public QObject {
+    Q_OBJECT
+private slots:
+    void lines_data();
+    void lines();
+    void detection_data();
+    void detection();
+    void longLineStreams();
+    void firstLineEndFarAhead_data();
+    void firstLineEndFarAhead();
+};
+
+void TestTextInput::lines_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QList<QByteArray>>("expected");
+    QTest::addColumn<int>("lineEnd"); // 0 LF, 1 CRLF
+
+    using L = QList<QByteArray>;
+    QTest::newRow("empty file has no lines") << QByteArray() << L{} << 0;
+    QTest::newRow("LF") << QByteArray("ab\ncd\n") << L{"ab", "cd"} << 0;
+    QTest::newRow("CRLF") << QByteArray("ab\r\ncd\r\n") << L{"ab", "cd"} << 1;
+    QTest::newRow("last line without line end") << QByteArray("ab\ncd") << L{"ab", "cd"} << 0;
+    QTest::newRow("single line no line end") << QByteArray("x") << L{"x"} << 0;
+    QTest::newRow("line end alone is one empty line") << QByteArray("\n") << L{""} << 0;
+    QTest::newRow("empty lines") << QByteArray("\n\n\n") << L{"", "", ""} << 0;
+    QTest::newRow("empty first line CRLF") << QByteArray("\r\nx") << L{"", "x"} << 1;
+    QTest::newRow("lone CR is a character") << QByteArray("a\rb\n") << L{"a\rb"} << 0;
+    QTest::newRow("CR at the very end") << QByteArray("ab\r") << L{"ab\r"} << 0;
+    QTest::newRow("CR CR LF keeps one CR") << QByteArray("a\r\r\n") << L{"a\r"} << 1;
+    QTest::newRow("NUL is a character") << QByteArray("a\0b\n\0", 5) << L{QByteArray("a\0b", 3), QByteArray("\0", 1)} << 0;
+    QTest::newRow("first line end decides LF") << QByteArray("a\nb\r\n") << L{"a", "b"} << 0;
+    QTest::newRow("first line end decides CRLF") << QByteArray("a\r\nb\n") << L{"a", "b"} << 1;
+    QTest::newRow("mixed CRLF and LF lines") << QByteArray("a\r\nb\nc\r\n") << L{"a", "b", "c"} << 1;
+}
+
+void TestTextInput::lines()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QList<QByteArray>, expected);
+    QFETCH(int, lineEnd);
+    for (const auto& f : test::framings()) {
+        for (const bool seekable : {true, false}) {
+            const ReadResult r = readAll(data, Encoding::Auto, f.block, f.chunk, seekable);
+            QCOMPARE(r.lines, expected);
+            QCOMPARE(int(r.lineEnd), lineEnd);
+        }
+    }
+}
+
+void TestTextInput::detection_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("mode"); // 0 bytes, 1 UTF-8
+    QTest::addColumn<bool>("bom");
+    QTest::addColumn<QByteArray>("firstLine");
+
+    const QByteArray bom("\xEF\xBB\xBF");
+    const int autoEnc = int(Encoding::Auto), utf8 = int(Encoding::Utf8), bytes = int(Encoding::Bytes);
+    const QByteArray turkishUtf8("\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1"); // "çağrı"
+    const QByteArray turkish1254("\xE7\x61\xF0\x72\xFD");             // "çağrı" in Windows-1254
+
+    QTest::newRow("ASCII") << QByteArray("abc\n") << autoEnc << 1 << false << QByteArray("abc");
+    QTest::newRow("Turkish UTF-8") << turkishUtf8 + "\n" << autoEnc << 1 << false << turkishUtf8;
+    QTest::newRow("Turkish Windows-1254") << turkish1254 + "\n" << autoEnc << 0 << false << turkish1254;
+    QTest::newRow("BOM is skipped") << bom + "ab\n" << autoEnc << 1 << true << QByteArray("ab");
+    QTest::newRow("BOM alone") << bom << autoEnc << 1 << true << QByteArray();
+    QTest::newRow("BOM then invalid byte stays UTF-8") << bom + "\xFF\n" << autoEnc << 1 << true << QByteArray("\xFF");
+    QTest::newRow("BOM with utf-8 forced") << bom + "x" << utf8 << 1 << true << QByteArray("x");
+    QTest::newRow("BOM in bytes mode is text") << bom + "x" << bytes << 0 << false << bom + "x";
+    QTest::newRow("forced UTF-8 on 1254 text") << turkish1254 << utf8 << 1 << false << turkish1254;
+    QTest::newRow("forced bytes on UTF-8 text") << turkishUtf8 << bytes << 0 << false << turkishUtf8;
+    QTest::newRow("overlong form is invalid") << QByteArray("\xC0\xAF") << autoEnc << 0 << false << QByteArray("\xC0\xAF");
+    QTest::newRow("surrogate is invalid") << QByteArray("\xED\xA0\x80") << autoEnc << 0 << false << QByteArray("\xED\xA0\x80");
+    QTest::newRow("above U+10FFFF is invalid") << QByteArray("\xF4\x90\x80\x80") << autoEnc << 0 << false << QByteArray("\xF4\x90\x80\x80");
+    QTest::newRow("four-byte emoji is valid") << QByteArray("\xF0\x9F\x98\x80") << autoEnc << 1 << false << QByteArray("\xF0\x9F\x98\x80");
+    QTest::newRow("sequence cut by the real end") << QByteArray("ab\xC3") << autoEnc << 0 << false << QByteArray("ab\xC3");
+
+    const QByteArray fill(int(TextInput::kDetectWindow) - 1, 'a');
+    QTest::newRow("sequence cut by the window end") << fill + "\xC3\xA7" << autoEnc << 1 << false << fill + "\xC3\xA7";
+    QTest::newRow("window-sized file cut at its end") << fill + "\xC3" << autoEnc << 0 << false << fill + "\xC3";
+    QTest::newRow("invalid byte past the window") << fill + "a\xFF" << autoEnc << 1 << false << fill + "a\xFF";
+    QTest::newRow("invalid byte at the window's last byte") << fill + "\xFF" + "b" << autoEnc << 0 << false << fill + "\xFF" + "b";
+}
+
+void TestTextInput::detection()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, encoding);
+    QFETCH(int, mode);
+    QFETCH(bool, bom);
+    QFETCH(QByteArray, firstLine);
+    for (const auto& f : test::framings()) {
+        const ReadResult r = readAll(data, Encoding(encoding), f.block, f.chunk);
+        QCOMPARE(int(r.mode), mode);
+        QCOMPARE(r.bom, bom);
+        QCOMPARE(r.lines.value(0), firstLine);
+        QVERIFY(r.segmentsOnCharBoundaries);
+    }
+}
+
+void TestTextInput::longLineStreams()
+{
+    // A line far longer than the block comes in pieces no larger than the
+    // block, each ending on a character boundary, and adds up to the line.
+    QByteArray line;
+    for (int i = 0; i < 5000; ++i)
+        line += (i % 3 == 0) ? QByteArray("\xC3\xA7") : (i % 3 == 1) ? QByteArray("\xF0\x9F\x98\x80") : QByteArray("x\r");
+    const QByteArray data = line + "\r\nnext";
+    for (const std::size_t block : {8, 9, 10, 11, 64, 1000}) {
+        const ReadResult r = readAll(data, Encoding::Auto, block, 7);
+        QCOMPARE(r.lines, (QList<QByteArray>{line, "next"}));
+        QVERIFY2(r.largestSegment <= block, qPrintable(QString::number(r.largestSegment)));
+        QVERIFY(r.segmentsOnCharBoundaries);
+        QCOMPARE(r.lineEnd, LineEnd::CrLf);
+    }
+}
+
+void TestTextInput::firstLineEndFarAhead_data()
+{
+    QTest::addColumn<bool>("seekable");
+    QTest::addColumn<int>("distance");
+    QTest::addColumn<int>("lineEnd");
+    // A file can be looked ahead in as far as needed; a pipe only within 1 MiB.
+    QTest::newRow("file, 3 MiB ahead") << true << (3 << 20) << int(LineEnd::CrLf);
+    QTest::newRow("pipe, 512 KiB ahead") << false << (512 << 10) << int(LineEnd::CrLf);
+    QTest::newRow("pipe, 3 MiB ahead falls back to LF") << false << (3 << 20) << int(LineEnd::Lf);
+}
+
+void TestTextInput::firstLineEndFarAhead()
+{
+    QFETCH(bool, seekable);
+    QFETCH(int, distance);
+    QFETCH(int, lineEnd);
+    const QByteArray data = QByteArray(distance, 'x') + "\r\nshort\n";
+    const ReadResult r = readAll(data, Encoding::Auto, 4096, 65536, seekable);
+    QCOMPARE(int(r.lineEnd), lineEnd);
+    QCOMPARE(r.lines.size(), 2);
+    QCOMPARE(r.lines.at(0).size(), distance);
+}
+
+QTEST_APPLESS_MAIN(TestTextInput)
+#include "tst_text_input.moc"
