@@ -29,3 +29,28 @@ QStringList entries(const QString& folder)
 }
 
 } // namespace fwprep::test
+
+#include "byte_source.h"
+#include "output.h"
+#include "transform.h"
+
+namespace fwprep::test {
+
+std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, bool seekable)
+{
+    MemorySource source(input, chunk, seekable);
+    StringSink sink;
+    runTransform(source, sink, params, JobControl{}, blockSize);
+    return sink.text;
+}
+
+const std::vector<Framing>& framings()
+{
+    static const std::vector<Framing> all = {
+        {8, 1}, {8, 5}, {9, 3}, {13, 64}, {64, 7}, {4096, 1000}, {std::size_t{1} << 20, SIZE_MAX},
+    };
+    return all;
+}
+
+} // namespace fwprep::test

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <vector>
 
 namespace fwprep::test {
 
@@ -10,5 +11,25 @@ void writeFile(const QString& path, const QByteArray& bytes);
 // Names of the entries in a folder, hidden ones included (to find stray
 // temporary files).
 QStringList entries(const QString& folder);
+
+} // namespace fwprep::test
+
+#include <string>
+
+#include "job_params.h"
+
+namespace fwprep::test {
+
+// Runs a job on bytes in memory and returns the output bytes.
+std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, bool seekable = true);
+
+// Block and read sizes that every in-memory case is replayed with: tiny blocks
+// put line and character boundaries at every possible place.
+struct Framing {
+    std::size_t block;
+    std::size_t chunk;
+};
+const std::vector<Framing>& framings();
 
 } // namespace fwprep::test
