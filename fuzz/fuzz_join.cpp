@@ -1,0 +1,82 @@
+// The join job against a plain model written from its rule: each line becomes
+// a column of exactly `width` characters (cut, or spaces in front), and every
+// `count` columns make an output line; a last, incomplete group is written when
+// it holds a column; a count of 0 or less, or above the number of lines, puts
+// every column on one line.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "errors.h"
+#include "fuzz_case.h"
+#include "model.h"
+#include "output.h"
+#include "transform.h"
+
+using namespace fwprep;
+using namespace fwprep::fuzzing;
+
+namespace {
+
+std::string modelJoin(const model::Reading& r, int count, int width, const std::string& eol)
+{
+    std::string out;
+    if (r.lines.empty())
+        return out;
+    if (r.bom)
+        out += "\xEF\xBB\xBF";
+    const auto k = static_cast<std::size_t>(width);
+    const std::size_t group = count <= 0 ? r.lines.size() : static_cast<std::size_t>(count);
+    std::size_t inGroup = 0;
+    for (const std::string& line : r.lines) {
+        const std::vector<std::string> chars = model::chars(line, r.mode);
+        std::string column;
+        for (std::size_t i = 0; i < k && i < chars.size(); ++i)
+            column += chars[i];
+        if (chars.size() < k)
+            column.insert(0, k - chars.size(), ' ');
+        out += column;
+        if (++inGroup == group) {
+            out += eol;
+            inGroup = 0;
+        }
+    }
+    if (inGroup > 0)
+        out += eol;
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const FuzzCase c = decode(data, size);
+    const model::Reading r = model::read(c.text, c.encoding);
+    // Keep each run small: a huge width on many lines only repeats spaces.
+    const std::uint64_t estimate = static_cast<std::uint64_t>(r.lines.size()) * static_cast<std::uint64_t>(c.width);
+    if (estimate > (std::uint64_t{8} << 20))
+        return 0;
+    const std::string want = modelJoin(r, c.count, c.width, model::lineEndFor(r, c.lineEnd));
+
+    MemorySource memory(c.text, c.chunk, c.seekable);
+    FailingSource source(memory, c.failAt);
+    StringSink sink;
+    JobParams params;
+    params.kind = JobKind::Join;
+    params.count = c.count;
+    params.width = c.width;
+    params.encoding = c.encoding;
+    params.lineEnd = c.lineEnd;
+    try {
+        runTransform(source, sink, params, JobControl{}, c.blockSize);
+    } catch (const IoError& e) {
+        expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
+        expect(want.compare(0, sink.text.size(), sink.text) == 0, "output before the failure");
+        return 0;
+    }
+    expect(c.failAt == UINT64_MAX, "failing read not reported");
+    expect(sink.text == want, "join output");
+    return 0;
+}

@@ -1,0 +1,73 @@
+// The split job against a plain model written from its rule: every input line
+// gives max(count, 0) output lines, piece i holding characters
+// i*width+1 .. i*width+width of the line.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "errors.h"
+#include "fuzz_case.h"
+#include "model.h"
+#include "output.h"
+#include "transform.h"
+
+using namespace fwprep;
+using namespace fwprep::fuzzing;
+
+namespace {
+
+std::string modelSplit(const model::Reading& r, int count, int width, const std::string& eol)
+{
+    std::string out;
+    if (r.lines.empty() || count <= 0)
+        return out;
+    if (r.bom)
+        out += "\xEF\xBB\xBF";
+    const auto k = static_cast<std::size_t>(width);
+    for (const std::string& line : r.lines) {
+        const std::vector<std::string> chars = model::chars(line, r.mode);
+        for (std::size_t piece = 0; piece < static_cast<std::size_t>(count); ++piece) {
+            for (std::size_t i = piece * k; i < piece * k + k && i < chars.size(); ++i)
+                out += chars[i];
+            out += eol;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const FuzzCase c = decode(data, size);
+    const model::Reading r = model::read(c.text, c.encoding);
+    // Keep each run small: a huge count on many lines only repeats line ends.
+    const std::uint64_t estimate = static_cast<std::uint64_t>(r.lines.size())
+        * static_cast<std::uint64_t>(std::max(c.count, 0)) * 2;
+    if (estimate > (std::uint64_t{8} << 20))
+        return 0;
+    const std::string want = modelSplit(r, c.count, c.width, model::lineEndFor(r, c.lineEnd));
+
+    MemorySource memory(c.text, c.chunk, c.seekable);
+    FailingSource source(memory, c.failAt);
+    StringSink sink;
+    JobParams params;
+    params.kind = JobKind::Split;
+    params.count = c.count;
+    params.width = c.width;
+    params.encoding = c.encoding;
+    params.lineEnd = c.lineEnd;
+    try {
+        runTransform(source, sink, params, JobControl{}, c.blockSize);
+    } catch (const IoError& e) {
+        expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
+        // Whatever was written before the failure is a beginning of the output.
+        expect(want.compare(0, sink.text.size(), sink.text) == 0, "output before the failure");
+        return 0;
+    }
+    expect(c.failAt == UINT64_MAX, "failing read not reported");
+    expect(sink.text == want, "split output");
+    return 0;
+}
