@@ -75,6 +75,8 @@ ours_cmd() {
     if [ "$job" = split ]; then n=$split_n w=$split_w; else n=$join_n w=$join_w; fi
     if [ "$how" = -o ]; then
         printf '%q %s -n %d -w %d -o "$out" "$in"' "$cli" "$job" "$n" "$w"
+    elif [ "$how" = bytes ]; then
+        printf '%q %s -n %d -w %d -e bytes "$in" > "$out"' "$cli" "$job" "$n" "$w"
     else
         printf '%q %s -n %d -w %d "$in" > "$out"' "$cli" "$job" "$n" "$w"
     fi
@@ -126,6 +128,13 @@ for kind in ascii turkish long; do
         status=ok; cmp -s "$ref" "$out" || status=MISMATCH
         out=$scratch/out.o; time_cmd "$(ours_cmd "$job" -o)"; record "$kind" "$job" "fwprep -o" ok
         out=$scratch/out.stdout; time_cmd "$(ours_cmd "$job" stdout)"; record "$kind" "$job" "fwprep >file" "$status"
+        if [ "$kind" != turkish ]; then
+            # For information: the same job with character counting switched
+            # off (one byte = one character, so the same output on ASCII).
+            out=$scratch/out.bytes; eval "$(ours_cmd "$job" bytes)"
+            status=info; cmp -s "$ref" "$out" || status=MISMATCH
+            time_cmd "$(ours_cmd "$job" bytes)"; record "$kind" "$job" "fwprep -e bytes" "$status"
+        fi
         for tool in mawk gawk perl; do
             out=$scratch/out.$tool
             cmd=$(peer_cmd "$tool" "$job" "$kind")
@@ -147,7 +156,7 @@ ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
 echo
 echo "fwprep-cli benchmark: $(stat -c %s "$scratch/ascii.txt") / $(stat -c %s "$scratch/turkish.txt") / $(stat -c %s "$scratch/long.txt") bytes (ascii / turkish / long), best of $runs"
 echo "x(-o) and x(>file): how many times faster fwprep-cli (with -o / to stdout) is than that tool; spread = (worst-best)/best"
-printf '%-8s %-5s %-13s %9s %8s %7s %8s %9s  %s\n' input job tool "seconds" "MB/s" spread "x(-o)" "x(>file)" status
+printf '%-8s %-5s %-15s %9s %8s %7s %8s %9s  %s\n' input job tool "seconds" "MB/s" spread "x(-o)" "x(>file)" status
 for r in "${rows[@]}"; do
     IFS='|' read -r input job tool best mbps spr status _ <<< "$r"
     xo=- xs=-
@@ -161,9 +170,9 @@ for r in "${rows[@]}"; do
             xs=$(ratio "$best" "${besttime[$input|$job|fwprep >file]}")
         fi
     fi
-    printf '%-8s %-5s %-13s %9.3f %8.1f %6.1f%% %8s %9s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$xo" "$xs" "$status"
+    printf '%-8s %-5s %-15s %9.3f %8.1f %6.1f%% %8s %9s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$xo" "$xs" "$status"
 done
-echo "(cat rows: ratio for split/join)"
+echo "(cat rows: ratio for split/join; 'fwprep -e bytes' rows: >file with -e bytes, for information, not in the goals)"
 
 # ---------------------------------------------------------------- goals
 echo
