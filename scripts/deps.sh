@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-dejavu-core
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick xdotool
   mawk gawk perl
   time
 )

@@ -1,0 +1,45 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "form.h"
+#include "job_runner.h"
+
+namespace fwprep::app {
+
+class MessagePresenter;
+
+// The desktop program: Form1 at start, Form2 from the first "Data File" on,
+// each at most once and kept, with its field texts, until the program ends.
+// "Yaz" runs its own screen's job on its own screen's fields.
+class Screens final : public QObject {
+    Q_OBJECT
+public:
+    // `appFolder` is the folder whose files the jobs read and write.
+    Screens(const QString& appFolder, MessagePresenter& presenter, QObject* parent = nullptr);
+    ~Screens() override;
+
+    // Creates and shows Form1.
+    void start();
+
+    Form1* form1() const { return form1_.get(); }
+    // Null until the first "Data File".
+    Form2* form2() const { return form2_.get(); }
+    JobRunner& runner() { return runner_; }
+
+private:
+    void showForm2();
+    void showForm1();
+    void runJob(Form& screen);
+    void ensureForm1();
+    void ensureForm2();
+
+    std::string appFolder_;
+    MessagePresenter& presenter_;
+    JobRunner runner_;
+    std::unique_ptr<Form1> form1_;
+    std::unique_ptr<Form2> form2_;
+};
+
+} // namespace fwprep::app
