@@ -1,6 +1,7 @@
 #include "join.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "chars.h"
@@ -8,6 +9,10 @@
 namespace fwprep {
 
 namespace {
+
+// Columns of at most this many bytes are made with fixed-size moves.
+constexpr std::size_t kShortColumn = 16;
+static_assert(kShortColumn <= TextInput::kReadSlack);
 
 template <CharMode Mode>
 void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
@@ -28,9 +33,21 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
             first = false;
         }
         const char* const end = seg.data + seg.size;
-        if (!midLine && seg.endsLine) {
+        if (!midLine && seg.endsLine && width <= kShortColumn
+            && (Mode == CharMode::Bytes || seg.ascii || utf8::isAscii(seg.data, std::min(seg.size, width)))) {
+            // The common case, a whole line of plain bytes and a narrow column:
+            // fixed-size moves straight into the output block.
+            const std::size_t taken = std::min(seg.size, width);
+            char* dst = out.reserve(2 * kShortColumn);
+            std::memset(dst, ' ', kShortColumn);
+            std::memcpy(dst + (width - taken), seg.data, kShortColumn);
+            out.commit(dst + width);
+        } else if (!midLine && seg.endsLine) {
             std::size_t taken = 0;
-            const char* q = takeChars<Mode>(seg.data, end, width, taken);
+            const std::size_t size = seg.size;
+            const char* q = (Mode == CharMode::Bytes || utf8::isAscii(seg.data, std::min(size, width)))
+                ? takeChars<CharMode::Bytes>(seg.data, end, width, taken)
+                : takeChars<Mode>(seg.data, end, width, taken);
             out.appendRepeated(' ', width - taken);
             out.append(seg.data, static_cast<std::size_t>(q - seg.data));
         } else {

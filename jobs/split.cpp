@@ -1,10 +1,65 @@
 #include "split.h"
 
+#include <cstring>
+
 #include "chars.h"
 
 namespace fwprep {
 
 namespace {
+
+struct SplitState {
+    int count;
+    std::size_t width;
+    std::string_view lineEnd;
+    char lineEndBytes[2]; // lineEnd, padded for a fixed-size copy
+    int piece = 0;              // index of the piece being filled
+    std::size_t pieceChars = 0; // characters already in it
+};
+
+// Cuts one segment of a line into the pieces still open.
+template <CharMode Mode>
+void cutSegment(const char* p, const char* const end, SplitState& s, OutputBuffer& out)
+{
+    if constexpr (Mode == CharMode::Utf8) {
+        // Plain ASCII, the common case, needs no decoding: bytes are characters.
+        const std::size_t wanted = (static_cast<std::size_t>(s.count - s.piece) * s.width) - s.pieceChars;
+        if (utf8::isAscii(p, std::min(wanted, static_cast<std::size_t>(end - p))))
+            return cutSegment<CharMode::Bytes>(p, end, s, out);
+    }
+    while (s.piece < s.count && p < end) {
+        const char* q = takeChars<Mode>(p, end, s.width - s.pieceChars, s.pieceChars);
+        out.append(p, static_cast<std::size_t>(q - p));
+        p = q;
+        if (s.pieceChars == s.width) {
+            out.append(s.lineEnd.data(), s.lineEnd.size());
+            ++s.piece;
+            s.pieceChars = 0;
+        }
+    }
+}
+
+// Pieces of at most this many bytes are copied with one fixed-size move.
+constexpr std::size_t kShortPiece = 16;
+static_assert(kShortPiece <= TextInput::kReadSlack);
+
+// The common case: a whole line of plain bytes, short pieces. Cuts it straight
+// into the output block.
+void cutShortLine(const char* d, std::size_t len, const SplitState& s, OutputBuffer& out)
+{
+    char* dst = out.reserve(static_cast<std::size_t>(s.count) * (kShortPiece + 2));
+    std::size_t start = 0;
+    for (int i = 0; i < s.count; ++i, start += s.width) {
+        if (start < len) {
+            const std::size_t n = std::min(s.width, len - start);
+            std::memcpy(dst, d + start, kShortPiece);
+            dst += n;
+        }
+        std::memcpy(dst, s.lineEndBytes, 2);
+        dst += s.lineEnd.size();
+    }
+    out.commit(dst);
+}
 
 template <CharMode Mode>
 void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
@@ -15,34 +70,27 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
         while (in.next(seg)) { } // read through, so that read errors still show
         return;
     }
+    SplitState s{count, width, lineEnd, {lineEnd[0], lineEnd.size() > 1 ? lineEnd[1] : '\0'}};
+    const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
     bool first = true;
-    int piece = 0;              // index of the piece being filled
-    std::size_t pieceChars = 0; // characters already in it
     while (in.next(seg)) {
         if (first) {
             out.append(prefix.data(), prefix.size());
             first = false;
         }
-        const char* p = seg.data;
-        const char* const end = p + seg.size;
-        if (width > 0) {
-            while (piece < count && p < end) {
-                const char* q = takeChars<Mode>(p, end, width - pieceChars, pieceChars);
-                out.append(p, static_cast<std::size_t>(q - p));
-                p = q;
-                if (pieceChars == width) {
-                    out.append(lineEnd.data(), lineEnd.size());
-                    ++piece;
-                    pieceChars = 0;
-                }
-            }
+        if (seg.endsLine && s.piece == 0 && s.pieceChars == 0 && width <= kShortPiece && fitsShortPath
+            && (Mode == CharMode::Bytes || seg.ascii || utf8::isAscii(seg.data, std::min(seg.size, static_cast<std::size_t>(count) * width)))) {
+            cutShortLine(seg.data, seg.size, s, out);
+            continue;
         }
+        if (width > 0)
+            cutSegment<Mode>(seg.data, seg.data + seg.size, s, out);
         if (seg.endsLine) {
             // Close the piece in progress, then the empty ones past the line's end.
-            for (; piece < count; ++piece)
+            for (; s.piece < count; ++s.piece)
                 out.append(lineEnd.data(), lineEnd.size());
-            piece = 0;
-            pieceChars = 0;
+            s.piece = 0;
+            s.pieceChars = 0;
         }
     }
 }

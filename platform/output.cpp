@@ -63,14 +63,18 @@ std::string resolveLinks(const std::string& path)
         target.resize(static_cast<std::size_t>(len));
         current = target.front() == '/' ? target : folderOf(current) + "/" + target;
     }
-    return current; // a loop of links: opening it will report the error
+    return current; // a loop of links: still a link, which the caller refuses
 }
 
 AtomicFile::AtomicFile(const std::string& path)
     : m_path(path)
     , m_target(resolveLinks(path))
 {
+    // A chain of links that never ends names no file: renaming over its last
+    // link would swap a link for a file and report success.
     struct stat existing {};
+    if (::lstat(m_target.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+        throw IoError{IoError::Side::Output, m_path, ELOOP};
     const bool exists = ::stat(m_target.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode))
         throw IoError{IoError::Side::Output, m_path, EISDIR};

@@ -81,6 +81,17 @@ public:
         }
     }
     void appendRepeated(char c, std::size_t count);
+
+    // Room for `size` bytes (at most the block size) to be written directly;
+    // hand the end of what was written to commit().
+    char* reserve(std::size_t size)
+    {
+        if (size > m_capacity - m_used)
+            flush();
+        return m_buf.get() + m_used;
+    }
+    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buf.get()); }
+    std::size_t capacity() const { return m_capacity; }
     void flush();
 
 private:

@@ -19,7 +19,7 @@ TextInput::TextInput(ByteSource& source, Encoding encoding, const JobControl& co
     , m_encoding(encoding)
     , m_control(control)
     , m_capacity(std::max<std::size_t>(blockSize, 8))
-    , m_buf(new char[m_capacity])
+    , m_buf(new char[m_capacity + kReadSlack]())
 {
 }
 
@@ -131,6 +131,7 @@ void TextInput::refill()
     if (m_begin > 0) {
         std::memmove(m_buf.get(), m_buf.get() + m_begin, pending);
         m_scanned -= m_begin;
+        m_asciiEnd = m_asciiEnd > m_begin ? m_asciiEnd - m_begin : 0;
         m_begin = 0;
         m_end = pending;
     }
@@ -150,30 +151,24 @@ void TextInput::refill()
     }
     if (got == 0)
         m_eof = true;
+    if (m_asciiEnd == m_end)
+        m_asciiEnd += utf8::asciiPrefix(m_buf.get() + m_end, got);
     m_end += got;
 }
 
-bool TextInput::next(Segment& segment)
+bool TextInput::nextSlow(Segment& segment)
 {
     for (;;) {
         char* buf = m_buf.get();
         if (m_scanned < m_end) {
-            if (const void* hit = std::memchr(buf + m_scanned, '\n', m_end - m_scanned)) {
-                const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - buf);
-                std::size_t len = lf - m_begin;
-                if (len > 0 && buf[lf - 1] == '\r')
-                    --len;
-                segment = {buf + m_begin, len, true};
-                m_begin = m_scanned = lf + 1;
-                m_inLine = false;
-                return true;
-            }
+            if (std::memchr(buf + m_scanned, '\n', m_end - m_scanned))
+                return next(segment);
             m_scanned = m_end;
         }
         if (m_eof) {
             if (m_begin == m_end && !m_inLine)
                 return false;
-            segment = {buf + m_begin, m_end - m_begin, true};
+            segment = {buf + m_begin, m_end - m_begin, true, m_end <= m_asciiEnd};
             m_begin = m_scanned = m_end;
             m_inLine = false;
             return true;
@@ -182,7 +177,7 @@ bool TextInput::next(Segment& segment)
             // The line fills the whole block: hand out what is certain and
             // stream on, so that no line is ever held whole.
             const std::size_t keep = holdBack(buf, buf + m_end);
-            segment = {buf, m_end - keep, false};
+            segment = {buf, m_end - keep, false, m_end - keep <= m_asciiEnd};
             m_begin = m_end - keep;
             m_inLine = true;
             return true;

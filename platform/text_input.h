@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,7 @@ struct Segment {
     const char* data = nullptr;
     std::size_t size = 0;
     bool endsLine = false;
+    bool ascii = false; // known to hold no byte above 0x7F (false: not known)
 };
 
 // Reads a text file line by line in large blocks. A line ends at LF; a CR right
@@ -38,6 +40,9 @@ class TextInput {
 public:
     static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
     static constexpr std::size_t kDetectWindow = std::size_t{64} << 10;
+    // The bytes of a segment may be read (never used) up to this far past its
+    // end, so that hot loops can copy short pieces with fixed-size moves.
+    static constexpr std::size_t kReadSlack = 32;
 
     TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize = kDefaultBlock);
 
@@ -51,12 +56,31 @@ public:
     // cannot be read ahead, none within the first block).
     LineEnd firstLineEnd() const { return m_firstLineEnd; }
 
-    bool next(Segment& segment);
+    bool next(Segment& segment)
+    {
+        // Most lines are found whole in the block at hand.
+        if (m_scanned < m_end) {
+            char* buf = m_buf.get();
+            if (const void* hit = std::memchr(buf + m_scanned, '\n', m_end - m_scanned)) {
+                const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - buf);
+                std::size_t len = lf - m_begin;
+                if (len > 0 && buf[lf - 1] == '\r')
+                    --len;
+                segment = {buf + m_begin, len, true, lf <= m_asciiEnd};
+                m_begin = m_scanned = lf + 1;
+                m_inLine = false;
+                return true;
+            }
+            m_scanned = m_end;
+        }
+        return nextSlow(segment);
+    }
 
     std::uint64_t bytesRead() const { return m_bytesRead; }
     const std::string& path() const { return m_source.path(); }
 
 private:
+    bool nextSlow(Segment& segment);
     std::size_t pull(char* dst, std::size_t size);
     void readHead();
     void settleFirstLineEnd();
@@ -71,6 +95,7 @@ private:
     std::size_t m_begin = 0;   // start of the unread part
     std::size_t m_scanned = 0; // no LF in [m_begin, m_scanned)
     std::size_t m_end = 0;     // end of the bytes held
+    std::size_t m_asciiEnd = 0; // [0, m_asciiEnd) of the block holds only ASCII
     bool m_eof = false;
     bool m_inLine = false;     // part of the current line has been handed out
     std::string m_head;        // bytes read ahead at start, handed out first

@@ -33,6 +33,35 @@ inline int sequenceLength(const unsigned char* p, std::size_t avail)
     return avail >= 4 && cont(p[2]) && cont(p[3]) ? 4 : 0;
 }
 
+// True when no byte of [p, p + size) has its high bit set.
+inline bool isAscii(const char* p, std::size_t size)
+{
+    std::uint64_t bits = 0;
+    for (; size >= 8; p += 8, size -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        bits |= word;
+    }
+    for (; size > 0; ++p, --size)
+        bits |= static_cast<unsigned char>(*p);
+    return (bits & 0x8080808080808080ull) == 0;
+}
+
+// Length of the leading run of bytes of [p, p + size) that are all ASCII.
+inline std::size_t asciiPrefix(const char* p, std::size_t size)
+{
+    std::size_t i = 0;
+    for (; i + 32 <= size; i += 32) {
+        std::uint64_t w[4];
+        std::memcpy(w, p + i, 32);
+        if ((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ull)
+            break;
+    }
+    while (i < size && static_cast<unsigned char>(p[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 // Moves over at most `maxChars` characters of [p, end). Returns the position
 // reached and adds the number of characters passed to `taken`.
 inline const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
