@@ -12,7 +12,7 @@ namespace {
 
 // Columns of at most this many bytes are made with fixed-size moves.
 constexpr std::size_t kShortColumn = 16;
-static_assert(kShortColumn <= TextInput::kReadSlack);
+static_assert(kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
 
 template <CharMode Mode>
 void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,

@@ -153,7 +153,7 @@ void AtomicFile::commit()
 
 OutputBuffer::OutputBuffer(OutputSink& sink, std::size_t blockSize)
     : m_sink(sink)
-    , m_capacity(std::max<std::size_t>(blockSize, 16))
+    , m_capacity(std::max(blockSize, kMinBlock))
     , m_buf(new char[m_capacity])
 {
 }

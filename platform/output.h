@@ -68,6 +68,8 @@ std::string resolveLinks(const std::string& path);
 class OutputBuffer {
 public:
     static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
+    // Smallest block: room for any reservation the job loops make unasked.
+    static constexpr std::size_t kMinBlock = 64;
 
     explicit OutputBuffer(OutputSink& sink, std::size_t blockSize = kDefaultBlock);
 
