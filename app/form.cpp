@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <limits>
 
 #include "captions.h"
 
@@ -42,6 +43,14 @@ QPushButton* makeButton(QWidget* parent, const QString& caption)
     return button;
 }
 
+QLineEdit* makeField(QWidget* parent)
+{
+    auto* field = new QLineEdit(parent);
+    // No length limit of its own (the widget's default would stop at 32767).
+    field->setMaxLength(std::numeric_limits<int>::max());
+    return field;
+}
+
 QLabel* makeLabel(QWidget* parent, const QString& caption)
 {
     auto* label = new QLabel(caption, parent);
@@ -62,11 +71,11 @@ Form::Form(const Layout& l)
     resize(pixels(kClientWidth), pixels(kClientHeight));
 
     label1_ = at(makeLabel(this, l.label1Caption), "Label1", l.label1);
-    text1_ = at(new QLineEdit(this), "Text1", l.text1);
+    text1_ = at(makeField(this), "Text1", l.text1);
     label2_ = at(makeLabel(this, text::dataUzunlugu()), "Label2", l.label2);
-    text2_ = at(new QLineEdit(this), "Text2", l.text2);
+    text2_ = at(makeField(this), "Text2", l.text2);
     label3_ = at(makeLabel(this, text::dosyaAdi()), "Label3", l.label3);
-    text3_ = at(new QLineEdit(this), "Text3", l.text3);
+    text3_ = at(makeField(this), "Text3", l.text3);
     command1_ = at(makeButton(this, l.command1Caption), "Command1", l.command1);
     command2_ = at(makeButton(this, l.command2Caption), "Command2", l.command2);
 

@@ -76,6 +76,7 @@ JobResult JobRunner::run(JobKind kind, const FieldTexts& fields, const std::stri
     QEventLoop loop;
     QTimer showTimer;
     showTimer.setSingleShot(true);
+    showTimer.setTimerType(Qt::PreciseTimer);
     QTimer progressTimer;
     const auto updateProgress = [&] {
         dialog.setProgress(done.load(std::memory_order_relaxed), total.load(std::memory_order_relaxed));
