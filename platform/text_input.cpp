@@ -130,8 +130,7 @@ void TextInput::refill()
     const std::size_t pending = m_end - m_begin;
     if (m_begin > 0) {
         std::memmove(m_buf.get(), m_buf.get() + m_begin, pending);
-        m_scanned -= m_begin;
-        m_asciiEnd = m_asciiEnd > m_begin ? m_asciiEnd - m_begin : 0;
+        m_lastHigh -= static_cast<std::int64_t>(m_begin);
         m_begin = 0;
         m_end = pending;
     }
@@ -151,25 +150,26 @@ void TextInput::refill()
     }
     if (got == 0)
         m_eof = true;
-    if (m_asciiEnd == m_end)
-        m_asciiEnd += utf8::asciiPrefix(m_buf.get() + m_end, got);
     m_end += got;
+    // The bytes kept have no LF; look at the new ones.
+    scanFrom(pending);
 }
 
 bool TextInput::nextSlow(Segment& segment)
 {
     for (;;) {
+        // Look on through the bytes held for the next LF.
+        while (m_lineEnds == 0 && m_chunk + 64 < m_end)
+            scanFrom(m_chunk + 64);
+        if (m_lineEnds != 0)
+            return next(segment);
+
         char* buf = m_buf.get();
-        if (m_scanned < m_end) {
-            if (std::memchr(buf + m_scanned, '\n', m_end - m_scanned))
-                return next(segment);
-            m_scanned = m_end;
-        }
         if (m_eof) {
             if (m_begin == m_end && !m_inLine)
                 return false;
-            segment = {buf + m_begin, m_end - m_begin, true, m_end <= m_asciiEnd};
-            m_begin = m_scanned = m_end;
+            segment = {buf + m_begin, m_end - m_begin, true, m_lastHigh < static_cast<std::int64_t>(m_begin)};
+            m_begin = m_end;
             m_inLine = false;
             return true;
         }
@@ -177,7 +177,7 @@ bool TextInput::nextSlow(Segment& segment)
             // The line fills the whole block: hand out what is certain and
             // stream on, so that no line is ever held whole.
             const std::size_t keep = holdBack(buf, buf + m_end);
-            segment = {buf, m_end - keep, false, m_end - keep <= m_asciiEnd};
+            segment = {buf, m_end - keep, false, m_lastHigh < 0};
             m_begin = m_end - keep;
             m_inLine = true;
             return true;

@@ -7,6 +7,7 @@
 
 #include "byte_source.h"
 #include "control.h"
+#include "line_scan.h"
 
 namespace fwprep {
 
@@ -42,7 +43,7 @@ public:
     static constexpr std::size_t kDetectWindow = std::size_t{64} << 10;
     // The bytes of a segment may be read (never used) up to this far past its
     // end, so that hot loops can copy short pieces with fixed-size moves.
-    static constexpr std::size_t kReadSlack = 32;
+    static constexpr std::size_t kReadSlack = 64;
 
     TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize = kDefaultBlock);
 
@@ -58,22 +59,25 @@ public:
 
     bool next(Segment& segment)
     {
-        // Most lines are found whole in the block at hand.
-        if (m_scanned < m_end) {
-            char* buf = m_buf.get();
-            if (const void* hit = std::memchr(buf + m_scanned, '\n', m_end - m_scanned)) {
-                const std::size_t lf = static_cast<std::size_t>(static_cast<const char*>(hit) - buf);
+        // Most lines are found whole in the block at hand, through the line
+        // ends of the 64-byte chunk being looked at.
+        for (;;) {
+            if (m_lineEnds != 0) {
+                char* buf = m_buf.get();
+                const std::size_t lf = m_chunk + static_cast<std::size_t>(__builtin_ctzll(m_lineEnds));
+                m_lineEnds &= m_lineEnds - 1;
                 std::size_t len = lf - m_begin;
                 if (len > 0 && buf[lf - 1] == '\r')
                     --len;
-                segment = {buf + m_begin, len, true, lf <= m_asciiEnd};
-                m_begin = m_scanned = lf + 1;
+                segment = {buf + m_begin, len, true, m_lastHigh < static_cast<std::int64_t>(m_begin)};
+                m_begin = lf + 1;
                 m_inLine = false;
                 return true;
             }
-            m_scanned = m_end;
+            if (m_chunk + 64 >= m_end)
+                return nextSlow(segment);
+            scanFrom(m_chunk + 64);
         }
-        return nextSlow(segment);
     }
 
     std::uint64_t bytesRead() const { return m_bytesRead; }
@@ -81,6 +85,16 @@ public:
 
 private:
     bool nextSlow(Segment& segment);
+    void scanFrom(std::size_t at)
+    {
+        m_chunk = at;
+        const ChunkMasks masks = scanChunk(m_buf.get() + at);
+        const std::size_t valid = m_end - at;
+        const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+        m_lineEnds = masks.lineEnds & keep;
+        if (const std::uint64_t high = masks.high & keep)
+            m_lastHigh = static_cast<std::int64_t>(at) + 63 - __builtin_clzll(high);
+    }
     std::size_t pull(char* dst, std::size_t size);
     void readHead();
     void settleFirstLineEnd();
@@ -92,10 +106,11 @@ private:
     JobControl m_control;
     std::size_t m_capacity;
     std::unique_ptr<char[]> m_buf;
-    std::size_t m_begin = 0;   // start of the unread part
-    std::size_t m_scanned = 0; // no LF in [m_begin, m_scanned)
-    std::size_t m_end = 0;     // end of the bytes held
-    std::size_t m_asciiEnd = 0; // [0, m_asciiEnd) of the block holds only ASCII
+    std::size_t m_begin = 0;        // start of the unread part
+    std::size_t m_end = 0;          // end of the bytes held
+    std::size_t m_chunk = 0;        // the chunk being looked at: every LF before it is handed out
+    std::uint64_t m_lineEnds = 0;   // LFs of that chunk not yet handed out
+    std::int64_t m_lastHigh = -1;   // last byte above 0x7F looked at (-1: none)
     bool m_eof = false;
     bool m_inLine = false;     // part of the current line has been handed out
     std::string m_head;        // bytes read ahead at start, handed out first

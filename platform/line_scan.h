@@ -1,0 +1,39 @@
+#pragma once
+// Finds line ends and non-ASCII bytes 64 bytes at a time.
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace fwprep {
+
+struct ChunkMasks {
+    std::uint64_t lineEnds; // bit i: byte i is LF
+    std::uint64_t high;     // bit i: byte i is above 0x7F
+};
+
+// Looks at the 64 bytes from p on (all must be readable).
+inline ChunkMasks scanChunk(const char* p)
+{
+    ChunkMasks m{0, 0};
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto shift = static_cast<unsigned>(16 * i);
+        m.lineEnds |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))) << shift;
+        m.high |= std::uint64_t(static_cast<std::uint32_t>(_mm_movemask_epi8(v))) << shift;
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const auto b = static_cast<unsigned char>(p[i]);
+        m.lineEnds |= std::uint64_t(b == '\n') << i;
+        m.high |= std::uint64_t(b >= 0x80) << i;
+    }
+#endif
+    return m;
+}
+
+} // namespace fwprep
