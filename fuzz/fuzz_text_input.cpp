@@ -23,12 +23,8 @@ namespace {
 std::vector<bool> boundaries(const std::string& line, CharMode mode)
 {
     std::vector<bool> at(line.size() + 1, false);
-    std::size_t pos = 0;
-    at[0] = true;
-    for (const std::string& c : model::chars(line, mode)) {
-        pos += c.size();
-        at[pos] = true;
-    }
+    for (std::size_t start : model::charStarts(line, mode))
+        at[start] = true;
     return at;
 }
 

@@ -1,0 +1,158 @@
+#include "model.h"
+
+#include <algorithm>
+
+// Compiled without coverage tracing: this code runs over every byte of inputs
+// as large as the detection window, and only the library's branches should
+// steer the fuzzer.
+
+namespace fwprep::model {
+
+
+
+// Decodes the UTF-8 sequence of exactly `len` bytes at s[i]; true when it is a
+// valid, shortest-form encoding of a scalar value up to U+10FFFF.
+bool decodes(const std::string& s, std::size_t i, std::size_t len)
+{
+    if (i + len > s.size())
+        return false;
+    const auto byte = [&](std::size_t j) { return static_cast<unsigned char>(s[i + j]); };
+    std::uint32_t cp = 0;
+    if (len == 1) {
+        return byte(0) < 0x80;
+    } else if (len == 2) {
+        if ((byte(0) & 0xE0) != 0xC0)
+            return false;
+        cp = byte(0) & 0x1F;
+    } else if (len == 3) {
+        if ((byte(0) & 0xF0) != 0xE0)
+            return false;
+        cp = byte(0) & 0x0F;
+    } else {
+        if ((byte(0) & 0xF8) != 0xF0)
+            return false;
+        cp = byte(0) & 0x07;
+    }
+    for (std::size_t j = 1; j < len; ++j) {
+        if ((byte(j) & 0xC0) != 0x80)
+            return false;
+        cp = (cp << 6) | (byte(j) & 0x3F);
+    }
+    const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[len] || cp > 0x10FFFF)
+        return false;
+    return cp < 0xD800 || cp > 0xDFFF;
+}
+
+// Length of the valid sequence at s[i], or 0.
+std::size_t validLength(const std::string& s, std::size_t i)
+{
+    for (std::size_t len = 1; len <= 4; ++len)
+        if (decodes(s, i, len))
+            return len;
+    return 0;
+}
+
+// True when s[i..] (fewer than four bytes, all that is known) could still be
+// completed to a valid sequence. Every limit of UTF-8 lies in the first two
+// bytes, so filling the rest with the lowest or the highest continuation byte
+// finds a completion if there is one.
+bool validPrefix(const std::string& s, std::size_t i)
+{
+    for (std::size_t len = s.size() - i + 1; len <= 4; ++len) {
+        for (char fill : {'\x80', '\xBF'}) {
+            std::string t = s.substr(i);
+            t.resize(len, fill);
+            if (decodes(t, 0, len))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The detection rule: every byte of the first 64 KiB belongs to a valid
+// sequence; a sequence cut by the end of the window (not by the end of the
+// input) is given the benefit of the doubt when it could still become valid.
+bool looksLikeUtf8(const std::string& data)
+{
+    const bool cutByWindow = data.size() > kWindow;
+    const std::string window = data.substr(0, kWindow);
+    std::size_t i = 0;
+    while (i < window.size()) {
+        const std::size_t len = validLength(window, i);
+        if (len > 0) {
+            i += len;
+            continue;
+        }
+        return cutByWindow && window.size() - i < 4 && validPrefix(window, i);
+    }
+    return true;
+}
+
+// Where the characters of a line start, one offset per character, then the
+// line's length.
+std::vector<std::size_t> charStarts(const std::string& line, CharMode mode)
+{
+    std::vector<std::size_t> starts;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        starts.push_back(i);
+        i += mode == CharMode::Utf8 ? std::max<std::size_t>(validLength(line, i), 1) : 1;
+    }
+    starts.push_back(line.size());
+    return starts;
+}
+
+// Characters first .. first + count - 1 of a line (fewer past its end).
+std::string charRange(const std::string& line, const std::vector<std::size_t>& starts, std::size_t first,
+    std::size_t count)
+{
+    const std::size_t chars = starts.size() - 1;
+    if (first >= chars)
+        return {};
+    const std::size_t last = std::min(chars, first + count);
+    return line.substr(starts[first], starts[last] - starts[first]);
+}
+
+
+Reading read(const std::string& data, Encoding encoding)
+{
+    Reading r;
+    std::size_t start = 0;
+    if (encoding != Encoding::Bytes && data.rfind("\xEF\xBB\xBF", 0) == 0) {
+        r.bom = true;
+        start = 3;
+        r.mode = CharMode::Utf8;
+    } else if (encoding == Encoding::Utf8) {
+        r.mode = CharMode::Utf8;
+    } else if (encoding == Encoding::Auto) {
+        r.mode = looksLikeUtf8(data) ? CharMode::Utf8 : CharMode::Bytes;
+    }
+    bool firstEnd = true;
+    std::size_t at = start;
+    while (at < data.size()) {
+        const std::size_t lf = data.find('\n', at);
+        if (lf == std::string::npos) {
+            r.lines.push_back(data.substr(at)); // a last line without a line end
+            break;
+        }
+        std::string line = data.substr(at, lf - at);
+        const bool cr = !line.empty() && line.back() == '\r';
+        if (firstEnd)
+            r.crlf = cr;
+        firstEnd = false;
+        if (cr)
+            line.pop_back();
+        r.lines.push_back(line);
+        at = lf + 1;
+    }
+    return r;
+}
+
+std::string lineEndFor(const Reading& r, LineEndChoice choice)
+{
+    const bool crlf = choice == LineEndChoice::Auto ? r.crlf : choice == LineEndChoice::CrLf;
+    return crlf ? "\r\n" : "\n";
+}
+
+} // namespace fwprep::model
