@@ -33,23 +33,24 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
             first = false;
         }
         const char* const end = seg.data + seg.size;
-        if (!midLine && seg.endsLine && width <= kShortColumn
-            && (Mode == CharMode::Bytes || seg.ascii || utf8::isAscii(seg.data, std::min(seg.size, width)))) {
-            // The common case, a whole line of plain bytes and a narrow column:
-            // fixed-size moves straight into the output block.
-            const std::size_t taken = std::min(seg.size, width);
-            char* dst = out.reserve(2 * kShortColumn);
-            std::memset(dst, ' ', kShortColumn);
-            std::memcpy(dst + (width - taken), seg.data, kShortColumn);
-            out.commit(dst + width);
-        } else if (!midLine && seg.endsLine) {
-            std::size_t taken = 0;
-            const std::size_t size = seg.size;
-            const char* q = (Mode == CharMode::Bytes || utf8::isAscii(seg.data, std::min(size, width)))
-                ? takeChars<CharMode::Bytes>(seg.data, end, width, taken)
-                : takeChars<Mode>(seg.data, end, width, taken);
-            out.appendRepeated(' ', width - taken);
-            out.append(seg.data, static_cast<std::size_t>(q - seg.data));
+        if (!midLine && seg.endsLine) {
+            // A whole line: no need to gather it first.
+            const bool plain = Mode == CharMode::Bytes || seg.ascii || utf8::isAscii(seg.data, std::min(seg.size, width));
+            if (plain && width <= kShortColumn) {
+                // The common case, plain bytes and a narrow column: fixed-size
+                // moves straight into the output block.
+                const std::size_t taken = std::min(seg.size, width);
+                char* dst = out.reserve(2 * kShortColumn);
+                std::memset(dst, ' ', kShortColumn);
+                std::memcpy(dst + (width - taken), seg.data, kShortColumn);
+                out.commit(dst + width);
+            } else {
+                std::size_t taken = 0;
+                const char* q = plain ? takeChars<CharMode::Bytes>(seg.data, end, width, taken)
+                                      : takeChars<Mode>(seg.data, end, width, taken);
+                out.appendRepeated(' ', width - taken);
+                out.append(seg.data, static_cast<std::size_t>(q - seg.data));
+            }
         } else {
             if (columnChars < width) {
                 const char* q = takeChars<Mode>(seg.data, end, width - columnChars, columnChars);

@@ -47,21 +47,6 @@ inline bool isAscii(const char* p, std::size_t size)
     return (bits & 0x8080808080808080ull) == 0;
 }
 
-// Length of the leading run of bytes of [p, p + size) that are all ASCII.
-inline std::size_t asciiPrefix(const char* p, std::size_t size)
-{
-    std::size_t i = 0;
-    for (; i + 32 <= size; i += 32) {
-        std::uint64_t w[4];
-        std::memcpy(w, p + i, 32);
-        if ((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ull)
-            break;
-    }
-    while (i < size && static_cast<unsigned char>(p[i]) < 0x80)
-        ++i;
-    return i;
-}
-
 // Moves over at most `maxChars` characters of [p, end). Returns the position
 // reached and adds the number of characters passed to `taken`.
 inline const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
