@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
+#include <memory>
 
 #include "progress_dialog.h"
 
@@ -70,22 +71,23 @@ JobResult JobRunner::run(JobKind kind, const FieldTexts& fields, const std::stri
         done.store(d, std::memory_order_relaxed);
     };
 
-    ProgressDialog dialog(screen);
-    connect(&dialog, &ProgressDialog::cancelRequested, this, [&cancel] { cancel.store(true); });
-
     QEventLoop loop;
+    // Made only for a job that outlasts the delay.
+    std::unique_ptr<ProgressDialog> dialog;
     QTimer showTimer;
     showTimer.setSingleShot(true);
     showTimer.setTimerType(Qt::PreciseTimer);
     QTimer progressTimer;
     const auto updateProgress = [&] {
-        dialog.setProgress(done.load(std::memory_order_relaxed), total.load(std::memory_order_relaxed));
+        dialog->setProgress(done.load(std::memory_order_relaxed), total.load(std::memory_order_relaxed));
     };
-    connect(&progressTimer, &QTimer::timeout, &dialog, updateProgress);
-    connect(&showTimer, &QTimer::timeout, &dialog, [&] {
+    connect(&progressTimer, &QTimer::timeout, this, updateProgress);
+    connect(&showTimer, &QTimer::timeout, this, [&] {
+        dialog = std::make_unique<ProgressDialog>(screen);
+        connect(dialog.get(), &ProgressDialog::cancelRequested, this, [&cancel] { cancel.store(true); });
         updateProgress();
-        dialog_ = &dialog;
-        dialog.show();
+        dialog_ = dialog.get();
+        dialog->show();
         progressTimer.start(kProgressInterval);
         emit progressDialogShown();
     });
@@ -105,7 +107,7 @@ JobResult JobRunner::run(JobKind kind, const FieldTexts& fields, const std::stri
     progressTimer.stop();
     showTimer.stop();
     dialog_ = nullptr;
-    dialog.hide();
+    dialog.reset();
     running_ = false;
     return watcher.result();
 }
