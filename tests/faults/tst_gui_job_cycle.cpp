@@ -1,0 +1,188 @@
+// One desktop-program process through hundreds of jobs from its screens:
+// successes on both screens, refusals, failures and cancelled jobs. Every job
+// is checked for its outcome, and the memory in use after the last round must
+// be where it was after the first. Under AddressSanitizer the leak check at
+// exit covers the same ground (its allocator keeps freed memory aside, so the
+// figures are not compared there).
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "form.h"
+#include "presenter.h"
+#include "progress_dialog.h"
+#include "screens.h"
+#include "test_files.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FWPREP_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FWPREP_UNDER_ASAN 1
+#endif
+#endif
+
+using namespace fwprep;
+using namespace fwprep::app;
+using test::entries;
+using test::readFile;
+using test::writeFile;
+
+namespace {
+
+class CountingPresenter final : public MessagePresenter {
+public:
+    void present(QWidget*, const ScreenMessage&) override { ++shown; }
+    int shown = 0;
+};
+
+std::size_t heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+long residentKiB()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void setFields(Form& form, const QString& count, const QString& width, const QString& name)
+{
+    form.text1()->setText(count);
+    form.text2()->setText(width);
+    form.text3()->setText(name);
+}
+
+const QByteArray kInput("abcdefgh\r\nijk\r\n\r\nlmnopqrstuvwxyz\r\n");
+const QByteArray kSplit("abc\r\ndef\r\nijk\r\n\r\n\r\n\r\nlmn\r\nopq\r\n"); // count 2, width 3
+const QByteArray kJoin("abcde  ijk\r\n     lmnop\r\n");                       // count 2, width 5
+
+} // namespace
+
+class TestGuiJobCycle : public QObject {
+    Q_OBJECT
+private slots:
+    void manyJobsLeaveNoMemoryBehind();
+};
+
+void TestGuiJobCycle::manyJobsLeaveNoMemoryBehind()
+{
+    const int rounds = qEnvironmentVariableIntValue("FWPREP_CYCLE_ROUNDS") > 0
+        ? qEnvironmentVariableIntValue("FWPREP_CYCLE_ROUNDS")
+        : 100;
+    QTemporaryDir dir;
+    writeFile(dir.filePath("in.txt"), kInput);
+    // A FIFO that never gets a writer: a job on it runs until cancelled.
+    QCOMPARE(mkfifo(qPrintable(dir.filePath("wait.txt")), 0600), 0);
+
+    CountingPresenter presenter;
+    Screens screens(dir.path(), presenter);
+    screens.runner().setProgressDelay(std::chrono::milliseconds(30));
+    bool cancelWanted = false;
+    int dialogs = 0;
+    connect(&screens.runner(), &JobRunner::progressDialogShown, this, [&] {
+        ++dialogs;
+        if (cancelWanted) {
+            // Clicked from the event loop, as a user's click would come.
+            QTimer::singleShot(0, &screens, [&] {
+                if (ProgressDialog* d = screens.runner().progressDialog())
+                    d->cancelButton()->click();
+            });
+        }
+    });
+    screens.start();
+
+    std::size_t heapAfterFirst = 0, heapHalfWay = 0;
+    long rssAfterFirst = 0;
+    [[maybe_unused]] int jobsHalfWay = 0;
+    int jobs = 0;
+    for (int round = 0; round < rounds; ++round) {
+        Form1& form1 = *screens.form1();
+        // Success on Form1.
+        setFields(form1, "2", "3", "in");
+        form1.jobButton()->click();
+        ++jobs;
+        QCOMPARE(readFile(dir.filePath("test1.txt")), kSplit);
+        // Refusals: an empty field, a bad number.
+        setFields(form1, "2", "", "in");
+        form1.jobButton()->click();
+        setFields(form1, "2", "x", "in");
+        form1.jobButton()->click();
+        // A failure: the input does not exist.
+        setFields(form1, "2", "3", "..\\nothere");
+        form1.jobButton()->click();
+        jobs += 3;
+        // Cancelled while waiting for input that never comes.
+        cancelWanted = true;
+        setFields(form1, "2", "3", "wait");
+        form1.jobButton()->click();
+        cancelWanted = false;
+        ++jobs;
+        QCOMPARE(readFile(dir.filePath("test1.txt")), kSplit);
+
+        // Form2: success, then a failure (the input is the output itself).
+        form1.switchButton()->click();
+        Form2& form2 = *screens.form2();
+        setFields(form2, "2", "5", "in");
+        form2.jobButton()->click();
+        QCOMPARE(readFile(dir.filePath("data.txt")), kJoin);
+        setFields(form2, "2", "5", "data");
+        form2.jobButton()->click();
+        cancelWanted = true;
+        setFields(form2, "1", "1", "wait");
+        form2.jobButton()->click();
+        cancelWanted = false;
+        form2.switchButton()->click();
+        jobs += 3;
+
+        QCOMPARE(presenter.shown, 4 * (round + 1));
+        QCOMPARE(entries(dir.path()), (QStringList{"data.txt", "in.txt", "test1.txt", "wait.txt"}));
+        if (round == 0) {
+            heapAfterFirst = heapInUse();
+            rssAfterFirst = residentKiB();
+        }
+        if (round == rounds / 2) {
+            heapHalfWay = heapInUse();
+            jobsHalfWay = jobs;
+        }
+        if (qEnvironmentVariableIsSet("FWPREP_CYCLE_TRACE"))
+            qInfo("round %d: heap in use %zu bytes, resident %ld KiB", round + 1, heapInUse(), residentKiB());
+    }
+    QVERIFY(dialogs >= 2 * rounds); // every cancel went through the dialog
+
+    const std::size_t heapAfterLast = heapInUse();
+    const long rssAfterLast = residentKiB();
+    qInfo("%d jobs in %d rounds; heap in use after round 1: %zu bytes, half way: %zu bytes, after round %d:"
+          " %zu bytes; resident after round 1: %ld KiB, after round %d: %ld KiB",
+        jobs, rounds, heapAfterFirst, heapHalfWay, rounds, heapAfterLast, rssAfterFirst, rounds, rssAfterLast);
+#ifndef FWPREP_UNDER_ASAN
+    // The process stays at the size it had after its first round of jobs.
+    QVERIFY2(rssAfterLast <= rssAfterFirst + 256, "resident memory grew over the rounds");
+    // The heap settles too: caches of the allocator and of Qt fill during the
+    // first rounds, after which it grows by a few bytes a job at most. A leak
+    // of the smallest block each job would be 32 bytes a job.
+    const double perJob = double(heapAfterLast - std::min(heapAfterLast, heapHalfWay)) / (jobs - jobsHalfWay);
+    qInfo("heap growth over the second half: %.1f bytes a job", perJob);
+    QVERIFY2(perJob < 32, "the heap keeps growing with every job");
+#endif
+}
+
+QTEST_MAIN(TestGuiJobCycle)
+#include "tst_gui_job_cycle.moc"
