@@ -29,12 +29,16 @@ extern "C" void onSignal(int)
     g_cancel.store(true);
 }
 
-void installSignalHandlers()
+// Ctrl+C and SIGTERM cancel the job, which then ends within a fraction of a
+// second and cleans up. Writing to standard output, a second signal ends the
+// program at once (a write to a stalled pipe may never return); writing a file,
+// every signal only cancels, so that no temporary file is left behind.
+void installSignalHandlers(bool secondSignalEnds)
 {
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND; // a second signal ends the program at once
+    action.sa_flags = secondSignalEnds ? SA_RESETHAND : 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
@@ -156,7 +160,7 @@ int runCommand(const Command& command, QStringList args)
     if (job.output.empty())
         return fail(kExitUsage, "--output: the file name is empty");
 
-    installSignalHandlers();
+    installSignalHandlers(job.output == "-");
     fwprep::cli::ProgressBar bar(stderr);
     JobControl control;
     control.cancel = &g_cancel;

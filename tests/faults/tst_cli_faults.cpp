@@ -61,7 +61,8 @@ Run runCli(const QStringList& args, const Options& options)
         // Still running after a while: it waits for or reads an endless input.
         if (p.waitForFinished(500))
             return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-        ::kill(pid_t(p.processId()), options.signal);
+        if (const auto pid = pid_t(p.processId()); pid > 0) // never kill(0): that is our own group
+            ::kill(pid, options.signal);
     }
     if (!p.waitForFinished(60000)) {
         p.kill();
