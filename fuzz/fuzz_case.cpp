@@ -1,5 +1,8 @@
 #include "fuzz_case.h"
 
+#include "output.h"
+#include "transform.h"
+
 namespace fwprep::fuzzing {
 
 FuzzCase decode(const std::uint8_t* data, std::size_t size)
@@ -58,6 +61,29 @@ FuzzCase decode(const std::uint8_t* data, std::size_t size)
     if (h[6] >= 240)
         c.failAt = (h[6] - 240) * (c.text.size() / 16);
     return c;
+}
+
+void checkJob(const FuzzCase& c, JobKind kind, const std::string& want)
+{
+    MemorySource memory(c.text, c.chunk, c.seekable);
+    FailingSource source(memory, c.failAt);
+    StringSink sink;
+    JobParams params;
+    params.kind = kind;
+    params.count = c.count;
+    params.width = c.width;
+    params.encoding = c.encoding;
+    params.lineEnd = c.lineEnd;
+    try {
+        runTransform(source, sink, params, JobControl{}, c.blockSize);
+    } catch (const IoError& e) {
+        expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
+        // Whatever was written before the failure is a beginning of the output.
+        expect(want.compare(0, sink.text.size(), sink.text) == 0, "output before the failure");
+        return;
+    }
+    expect(c.failAt == UINT64_MAX, "failing read not reported");
+    expect(sink.text == want, kind == JobKind::Split ? "split output" : "join output");
 }
 
 } // namespace fwprep::fuzzing

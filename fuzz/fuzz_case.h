@@ -82,4 +82,9 @@ inline void expect(bool ok, const char* what)
         mismatch(what);
 }
 
+// Runs the job of `c` through the library and checks its output against
+// `want`, the model's output. A failing read must be reported, with only a
+// beginning of the output written before it.
+void checkJob(const FuzzCase& c, JobKind kind, const std::string& want);
+
 } // namespace fwprep::fuzzing

@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "errors.h"
 #include "fuzz_case.h"
 #include "model.h"
-#include "output.h"
-#include "transform.h"
 
 using namespace fwprep;
 using namespace fwprep::fuzzing;
@@ -58,23 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string want = modelJoin(r, c.count, c.width, model::lineEndFor(r, c.lineEnd));
 
-    MemorySource memory(c.text, c.chunk, c.seekable);
-    FailingSource source(memory, c.failAt);
-    StringSink sink;
-    JobParams params;
-    params.kind = JobKind::Join;
-    params.count = c.count;
-    params.width = c.width;
-    params.encoding = c.encoding;
-    params.lineEnd = c.lineEnd;
-    try {
-        runTransform(source, sink, params, JobControl{}, c.blockSize);
-    } catch (const IoError& e) {
-        expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
-        expect(want.compare(0, sink.text.size(), sink.text) == 0, "output before the failure");
-        return 0;
-    }
-    expect(c.failAt == UINT64_MAX, "failing read not reported");
-    expect(sink.text == want, "join output");
+    checkJob(c, JobKind::Join, want);
     return 0;
 }

@@ -6,12 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_source.h"
-#include "errors.h"
 #include "fuzz_case.h"
 #include "model.h"
-#include "output.h"
-#include "transform.h"
 
 using namespace fwprep;
 using namespace fwprep::fuzzing;
@@ -47,24 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string want = modelSplit(r, c.count, c.width, model::lineEndFor(r, c.lineEnd));
 
-    MemorySource memory(c.text, c.chunk, c.seekable);
-    FailingSource source(memory, c.failAt);
-    StringSink sink;
-    JobParams params;
-    params.kind = JobKind::Split;
-    params.count = c.count;
-    params.width = c.width;
-    params.encoding = c.encoding;
-    params.lineEnd = c.lineEnd;
-    try {
-        runTransform(source, sink, params, JobControl{}, c.blockSize);
-    } catch (const IoError& e) {
-        expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
-        // Whatever was written before the failure is a beginning of the output.
-        expect(want.compare(0, sink.text.size(), sink.text) == 0, "output before the failure");
-        return 0;
-    }
-    expect(c.failAt == UINT64_MAX, "failing read not reported");
-    expect(sink.text == want, "split output");
+    checkJob(c, JobKind::Split, want);
     return 0;
 }
