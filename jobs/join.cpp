@@ -20,6 +20,37 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
 {
     const std::uint64_t groupSize = count > 0 ? static_cast<std::uint64_t>(count) : 0;
     std::uint64_t inGroup = 0; // columns written on the current output line
+    const char lineEndBytes[2] = {lineEnd[0], lineEnd.size() > 1 ? lineEnd[1] : '\0'};
+    const auto columnDone = [&] {
+        if (++inGroup == groupSize) {
+            char* dst = out.reserve(sizeof lineEndBytes);
+            std::memcpy(dst, lineEndBytes, sizeof lineEndBytes);
+            out.commit(dst + lineEnd.size());
+            inGroup = 0;
+        }
+    };
+    // A whole line needs no gathering: its column goes straight out.
+    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
+        const bool plain = Mode == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));
+        if (plain && width <= kShortColumn) {
+            // The common case, plain bytes and a narrow column: fixed-size
+            // moves straight into the output block.
+            const std::size_t taken = std::min(size, width);
+            char* dst = out.reserve(2 * kShortColumn);
+            std::memset(dst, ' ', kShortColumn);
+            std::memcpy(dst + (width - taken), data, kShortColumn);
+            out.commit(dst + width);
+        } else {
+            std::size_t taken = 0;
+            const char* q = plain ? takeChars<CharMode::Bytes>(data, data + size, width, taken)
+                                  : takeChars<Mode>(data, data + size, width, taken);
+            out.appendRepeated(' ', width - taken);
+            out.append(data, static_cast<std::size_t>(q - data));
+        }
+        columnDone();
+        return true;
+    };
+
     bool first = true;
     // A line that arrives in several segments is gathered here, up to `width`
     // characters, because its fill spaces must go out before it.
@@ -32,42 +63,23 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
             out.append(prefix.data(), prefix.size());
             first = false;
         }
-        const char* const end = seg.data + seg.size;
         if (!midLine && seg.endsLine) {
-            // A whole line: no need to gather it first.
-            const bool plain = Mode == CharMode::Bytes || seg.ascii || utf8::isAscii(seg.data, std::min(seg.size, width));
-            if (plain && width <= kShortColumn) {
-                // The common case, plain bytes and a narrow column: fixed-size
-                // moves straight into the output block.
-                const std::size_t taken = std::min(seg.size, width);
-                char* dst = out.reserve(2 * kShortColumn);
-                std::memset(dst, ' ', kShortColumn);
-                std::memcpy(dst + (width - taken), seg.data, kShortColumn);
-                out.commit(dst + width);
-            } else {
-                std::size_t taken = 0;
-                const char* q = plain ? takeChars<CharMode::Bytes>(seg.data, end, width, taken)
-                                      : takeChars<Mode>(seg.data, end, width, taken);
-                out.appendRepeated(' ', width - taken);
-                out.append(seg.data, static_cast<std::size_t>(q - seg.data));
-            }
-        } else {
-            if (columnChars < width) {
-                const char* q = takeChars<Mode>(seg.data, end, width - columnChars, columnChars);
-                column.append(seg.data, static_cast<std::size_t>(q - seg.data));
-            }
-            midLine = !seg.endsLine;
-            if (midLine)
-                continue;
-            out.appendRepeated(' ', width - columnChars);
-            out.append(column.data(), column.size());
-            column.clear();
-            columnChars = 0;
+            wholeLine(seg.data, seg.size, seg.ascii);
+            in.forEachWholeLine(wholeLine); // the rest of the block, in one go
+            continue;
         }
-        if (++inGroup == groupSize) {
-            out.append(lineEnd.data(), lineEnd.size());
-            inGroup = 0;
+        if (columnChars < width) {
+            const char* q = takeChars<Mode>(seg.data, seg.data + seg.size, width - columnChars, columnChars);
+            column.append(seg.data, static_cast<std::size_t>(q - seg.data));
         }
+        midLine = !seg.endsLine;
+        if (midLine)
+            continue;
+        out.appendRepeated(' ', width - columnChars);
+        out.append(column.data(), column.size());
+        column.clear();
+        columnChars = 0;
+        columnDone();
     }
     if (inGroup > 0)
         out.append(lineEnd.data(), lineEnd.size());

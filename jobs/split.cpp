@@ -72,26 +72,43 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
     }
     SplitState s{count, width, lineEnd, {lineEnd[0], lineEnd.size() > 1 ? lineEnd[1] : '\0'}};
     const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
+    const auto closeLine = [&] {
+        // Close the piece in progress, then the empty ones past the line's end.
+        for (; s.piece < count; ++s.piece)
+            out.append(lineEnd.data(), lineEnd.size());
+        s.piece = 0;
+        s.pieceChars = 0;
+    };
+    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
+        if (width <= kShortPiece && fitsShortPath
+            && (Mode == CharMode::Bytes || ascii
+                || utf8::isAscii(data, std::min(size, static_cast<std::size_t>(count) * width)))) {
+            cutShortLine(data, size, s, out);
+        } else {
+            if (width > 0)
+                cutSegment<Mode>(data, data + size, s, out);
+            closeLine();
+        }
+        return true;
+    };
+
     bool first = true;
+    bool midLine = false;
     while (in.next(seg)) {
         if (first) {
             out.append(prefix.data(), prefix.size());
             first = false;
         }
-        if (seg.endsLine && s.piece == 0 && s.pieceChars == 0 && width <= kShortPiece && fitsShortPath
-            && (Mode == CharMode::Bytes || seg.ascii || utf8::isAscii(seg.data, std::min(seg.size, static_cast<std::size_t>(count) * width)))) {
-            cutShortLine(seg.data, seg.size, s, out);
+        if (!midLine && seg.endsLine) {
+            wholeLine(seg.data, seg.size, seg.ascii);
+            in.forEachWholeLine(wholeLine); // the rest of the block, in one go
             continue;
         }
         if (width > 0)
             cutSegment<Mode>(seg.data, seg.data + seg.size, s, out);
-        if (seg.endsLine) {
-            // Close the piece in progress, then the empty ones past the line's end.
-            for (; s.piece < count; ++s.piece)
-                out.append(lineEnd.data(), lineEnd.size());
-            s.piece = 0;
-            s.pieceChars = 0;
-        }
+        midLine = !seg.endsLine;
+        if (!midLine)
+            closeLine();
     }
 }
 

@@ -58,7 +58,7 @@ std::string resolveLinks(const std::string& path)
             return current;
         std::string target(PATH_MAX, '\0');
         const ssize_t len = ::readlink(current.c_str(), target.data(), target.size());
-        if (len < 0)
+        if (len <= 0)
             return current;
         target.resize(static_cast<std::size_t>(len));
         current = target.front() == '/' ? target : folderOf(current) + "/" + target;

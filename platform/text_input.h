@@ -80,6 +80,51 @@ public:
         }
     }
 
+    // Hands each further line that the block holds whole to
+    // f(data, size, ascii) -> bool, as next() would, until f returns false or
+    // no whole line is left; next() then goes on. For tight loops: the reader's
+    // state stays in registers meanwhile. Does nothing in the middle of a line.
+    template <class F>
+    void forEachWholeLine(F&& f)
+    {
+        if (m_inLine)
+            return;
+        const char* const buf = m_buf.get();
+        const std::size_t end = m_end;
+        std::size_t begin = m_begin;
+        std::size_t chunk = m_chunk;
+        std::uint64_t lineEnds = m_lineEnds;
+        std::int64_t lastHigh = m_lastHigh;
+        for (bool more = true; more;) {
+            while (lineEnds != 0) {
+                const std::size_t lf = chunk + static_cast<std::size_t>(__builtin_ctzll(lineEnds));
+                lineEnds &= lineEnds - 1;
+                std::size_t len = lf - begin;
+                if (len > 0 && buf[lf - 1] == '\r')
+                    --len;
+                const bool goOn = f(buf + begin, len, lastHigh < static_cast<std::int64_t>(begin));
+                begin = lf + 1;
+                if (!goOn) {
+                    more = false;
+                    break;
+                }
+            }
+            if (!more || chunk + 64 >= end)
+                break;
+            chunk += 64;
+            const ChunkMasks masks = scanChunk(buf + chunk);
+            const std::size_t valid = end - chunk;
+            const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+            lineEnds = masks.lineEnds & keep;
+            if (const std::uint64_t high = masks.high & keep)
+                lastHigh = static_cast<std::int64_t>(chunk) + 63 - __builtin_clzll(high);
+        }
+        m_begin = begin;
+        m_chunk = chunk;
+        m_lineEnds = lineEnds;
+        m_lastHigh = lastHigh;
+    }
+
     std::uint64_t bytesRead() const { return m_bytesRead; }
     const std::string& path() const { return m_source.path(); }
 
