@@ -59,25 +59,14 @@ public:
 
     bool next(Segment& segment)
     {
-        // Most lines are found whole in the block at hand, through the line
-        // ends of the 64-byte chunk being looked at.
-        for (;;) {
-            if (m_lineEnds != 0) {
-                char* buf = m_buf.get();
-                const std::size_t lf = m_chunk + static_cast<std::size_t>(__builtin_ctzll(m_lineEnds));
-                m_lineEnds &= m_lineEnds - 1;
-                std::size_t len = lf - m_begin;
-                if (len > 0 && buf[lf - 1] == '\r')
-                    --len;
-                segment = {buf + m_begin, len, true, m_lastHigh < static_cast<std::int64_t>(m_begin)};
-                m_begin = lf + 1;
-                m_inLine = false;
-                return true;
-            }
-            if (m_chunk + 64 >= m_end)
-                return nextSlow(segment);
-            scanFrom(m_chunk + 64);
-        }
+        // Most lines are found whole in the block at hand.
+        bool found = false;
+        handOutLines([&](const char* data, std::size_t size, bool ascii) {
+            segment = {data, size, true, ascii};
+            found = true;
+            return false;
+        });
+        return found || nextSlow(segment);
     }
 
     // Hands each further line that the block holds whole to
@@ -87,8 +76,39 @@ public:
     template <class F>
     void forEachWholeLine(F&& f)
     {
-        if (m_inLine)
-            return;
+        if (!m_inLine)
+            handOutLines(f);
+    }
+
+    std::uint64_t bytesRead() const { return m_bytesRead; }
+    const std::string& path() const { return m_source.path(); }
+
+private:
+    bool nextSlow(Segment& segment);
+    // Looks at the 64-byte chunk at `at` of buf[0, end): its LFs, and the last
+    // byte above 0x7F if it has one.
+    static void lookAt(const char* buf, std::size_t at, std::size_t end, std::uint64_t& lineEnds,
+        std::int64_t& lastHigh)
+    {
+        const ChunkMasks masks = scanChunk(buf + at);
+        const std::size_t valid = end - at;
+        const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+        lineEnds = masks.lineEnds & keep;
+        if (const std::uint64_t high = masks.high & keep)
+            lastHigh = static_cast<std::int64_t>(at) + 63 - __builtin_clzll(high);
+    }
+    void scanFrom(std::size_t at)
+    {
+        m_chunk = at;
+        lookAt(m_buf.get(), at, m_end, m_lineEnds, m_lastHigh);
+    }
+
+    // Hands out the lines found whole in the bytes held, chunk by chunk, until
+    // f returns false or the bytes held end; works on copies of the reader's
+    // state, which writes through char pointers could otherwise alias.
+    template <class F>
+    void handOutLines(F&& f)
+    {
         const char* const buf = m_buf.get();
         const std::size_t end = m_end;
         std::size_t begin = m_begin;
@@ -101,23 +121,17 @@ public:
                 lineEnds &= lineEnds - 1;
                 std::size_t len = lf - begin;
                 if (len > 0 && buf[lf - 1] == '\r')
-                    --len;
-                const bool goOn = f(buf + begin, len, lastHigh < static_cast<std::int64_t>(begin));
+                    --len; // a CR right before the LF belongs to the line end
+                more = f(buf + begin, len, lastHigh < static_cast<std::int64_t>(begin));
                 begin = lf + 1;
-                if (!goOn) {
-                    more = false;
+                m_inLine = false;
+                if (!more)
                     break;
-                }
             }
             if (!more || chunk + 64 >= end)
                 break;
             chunk += 64;
-            const ChunkMasks masks = scanChunk(buf + chunk);
-            const std::size_t valid = end - chunk;
-            const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
-            lineEnds = masks.lineEnds & keep;
-            if (const std::uint64_t high = masks.high & keep)
-                lastHigh = static_cast<std::int64_t>(chunk) + 63 - __builtin_clzll(high);
+            lookAt(buf, chunk, end, lineEnds, lastHigh);
         }
         m_begin = begin;
         m_chunk = chunk;
@@ -125,21 +139,6 @@ public:
         m_lastHigh = lastHigh;
     }
 
-    std::uint64_t bytesRead() const { return m_bytesRead; }
-    const std::string& path() const { return m_source.path(); }
-
-private:
-    bool nextSlow(Segment& segment);
-    void scanFrom(std::size_t at)
-    {
-        m_chunk = at;
-        const ChunkMasks masks = scanChunk(m_buf.get() + at);
-        const std::size_t valid = m_end - at;
-        const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
-        m_lineEnds = masks.lineEnds & keep;
-        if (const std::uint64_t high = masks.high & keep)
-            m_lastHigh = static_cast<std::int64_t>(at) + 63 - __builtin_clzll(high);
-    }
     std::size_t pull(char* dst, std::size_t size);
     void readHead();
     void settleFirstLineEnd();
