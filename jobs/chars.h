@@ -1,7 +1,10 @@
 #pragma once
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <string_view>
 
+#include "output.h"
 #include "text_input.h"
 #include "utf8.h"
 
@@ -19,5 +22,25 @@ inline const char* takeChars(const char* p, const char* end, std::size_t maxChar
         return utf8::advance(p, end, maxChars, taken);
     }
 }
+
+// An output line end (LF or CRLF), padded to two bytes so that it goes out
+// with one fixed-size move.
+struct LineEndBytes {
+    explicit LineEndBytes(std::string_view lineEnd)
+        : bytes{lineEnd[0], lineEnd.size() > 1 ? lineEnd[1] : '\0'}
+        , size(lineEnd.size())
+    {
+    }
+    // Writes at dst, which must have room for two bytes; returns the end.
+    char* writeTo(char* dst) const
+    {
+        std::memcpy(dst, bytes, sizeof bytes);
+        return dst + size;
+    }
+    void appendTo(OutputBuffer& out) const { out.commit(writeTo(out.reserve(sizeof bytes))); }
+
+    char bytes[2];
+    std::size_t size;
+};
 
 } // namespace fwprep

@@ -20,12 +20,10 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
 {
     const std::uint64_t groupSize = count > 0 ? static_cast<std::uint64_t>(count) : 0;
     std::uint64_t inGroup = 0; // columns written on the current output line
-    const char lineEndBytes[2] = {lineEnd[0], lineEnd.size() > 1 ? lineEnd[1] : '\0'};
+    const LineEndBytes end(lineEnd);
     const auto columnDone = [&] {
         if (++inGroup == groupSize) {
-            char* dst = out.reserve(sizeof lineEndBytes);
-            std::memcpy(dst, lineEndBytes, sizeof lineEndBytes);
-            out.commit(dst + lineEnd.size());
+            end.appendTo(out);
             inGroup = 0;
         }
     };
@@ -82,7 +80,7 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
         columnDone();
     }
     if (inGroup > 0)
-        out.append(lineEnd.data(), lineEnd.size());
+        end.appendTo(out);
 }
 
 } // namespace

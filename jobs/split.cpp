@@ -11,8 +11,7 @@ namespace {
 struct SplitState {
     int count;
     std::size_t width;
-    std::string_view lineEnd;
-    char lineEndBytes[2]; // lineEnd, padded for a fixed-size copy
+    LineEndBytes lineEnd;
     int piece = 0;              // index of the piece being filled
     std::size_t pieceChars = 0; // characters already in it
 };
@@ -32,7 +31,7 @@ void cutSegment(const char* p, const char* const end, SplitState& s, OutputBuffe
         out.append(p, static_cast<std::size_t>(q - p));
         p = q;
         if (s.pieceChars == s.width) {
-            out.append(s.lineEnd.data(), s.lineEnd.size());
+            s.lineEnd.appendTo(out);
             ++s.piece;
             s.pieceChars = 0;
         }
@@ -55,8 +54,7 @@ void cutShortLine(const char* d, std::size_t len, const SplitState& s, OutputBuf
             std::memcpy(dst, d + start, kShortPiece);
             dst += n;
         }
-        std::memcpy(dst, s.lineEndBytes, 2);
-        dst += s.lineEnd.size();
+        dst = s.lineEnd.writeTo(dst);
     }
     out.commit(dst);
 }
@@ -70,12 +68,12 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
         while (in.next(seg)) { } // read through, so that read errors still show
         return;
     }
-    SplitState s{count, width, lineEnd, {lineEnd[0], lineEnd.size() > 1 ? lineEnd[1] : '\0'}};
+    SplitState s{count, width, LineEndBytes(lineEnd)};
     const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
     const auto closeLine = [&] {
         // Close the piece in progress, then the empty ones past the line's end.
         for (; s.piece < count; ++s.piece)
-            out.append(lineEnd.data(), lineEnd.size());
+            s.lineEnd.appendTo(out);
         s.piece = 0;
         s.pieceChars = 0;
     };
