@@ -50,6 +50,8 @@ JobRunner::JobRunner(QObject* parent)
         return runScreenJob(kind, fields, folder, control);
     })
 {
+    worker_.setMaxThreadCount(1);
+    worker_.setExpiryTimeout(-1);
 }
 
 JobRunner::~JobRunner() = default;
@@ -96,7 +98,7 @@ JobResult JobRunner::run(JobKind kind, const FieldTexts& fields, const std::stri
     QFutureWatcher<JobResult> watcher;
     connect(&watcher, &QFutureWatcher<JobResult>::finished, &loop, &QEventLoop::quit);
     const JobFunction job = job_;
-    watcher.setFuture(QtConcurrent::run([job, kind, fields, appFolder, control] {
+    watcher.setFuture(QtConcurrent::run(&worker_, [job, kind, fields, appFolder, control] {
         return job(kind, fields, appFolder, control);
     }));
     showTimer.start(delay_);

@@ -1,6 +1,7 @@
 #pragma once
 #include <QObject>
 #include <QPointer>
+#include <QThreadPool>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -49,6 +50,9 @@ private:
     bool belongsToDialog(QObject* object) const;
 
     JobFunction job_;
+    // Jobs never overlap, so one worker thread, kept for the program's life,
+    // runs them all: the memory a thread holds on to is held only once.
+    QThreadPool worker_;
     std::chrono::milliseconds delay_{500};
     bool running_ = false;
     QPointer<ProgressDialog> dialog_;
