@@ -17,6 +17,11 @@ std::size_t ByteSource::readAt(std::uint64_t, char*, std::size_t)
     return 0;
 }
 
+std::unique_ptr<MappedFile> ByteSource::mapRest(std::size_t, std::size_t)
+{
+    return nullptr;
+}
+
 FdSource::FdSource(int fd, std::string path, const JobControl& control, bool owned)
     : m_fd(fd)
     , m_path(std::move(path))
@@ -68,6 +73,24 @@ std::size_t FdSource::readAt(std::uint64_t offset, char* dst, std::size_t size)
         if (errno != EINTR)
             throw IoError{IoError::Side::Input, m_path, errno};
     }
+}
+
+std::unique_ptr<MappedFile> FdSource::mapRest(std::size_t held, std::size_t slack)
+{
+    if (!m_regular)
+        return nullptr;
+    const off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
+    struct stat st {};
+    if (pos < 0 || static_cast<std::uint64_t>(pos) < held || ::fstat(m_fd, &st) != 0)
+        return nullptr;
+    const std::uint64_t begin = static_cast<std::uint64_t>(pos) - held;
+    const auto end = static_cast<std::uint64_t>(st.st_size);
+    if (end <= begin + slack || end - begin > SIZE_MAX)
+        return nullptr;
+    auto map = MappedFile::map(m_fd, begin, static_cast<std::size_t>(end - begin));
+    if (map && ::lseek(m_fd, static_cast<off_t>(end - slack), SEEK_SET) < 0)
+        map.reset();
+    return map;
 }
 
 MemorySource::MemorySource(std::string data, std::size_t chunk, bool seekable)

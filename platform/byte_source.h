@@ -1,9 +1,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "control.h"
+#include "mapped_file.h"
 
 namespace fwprep {
 
@@ -17,6 +19,12 @@ public:
     // called when seekable(). Returns 0 at the end.
     virtual std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size);
     virtual bool seekable() const { return false; }
+    // Maps the rest of the input for reading without copies, beginning `held`
+    // bytes before the read position (bytes the caller has read and still
+    // holds), and moves the read position to `slack` bytes before the end, so
+    // that read() goes on with the mapping's last `slack` bytes. Null when the
+    // input cannot be mapped; it is then read as before.
+    virtual std::unique_ptr<MappedFile> mapRest(std::size_t held, std::size_t slack);
     // Total size in bytes when known in advance, else 0.
     virtual std::uint64_t size() const { return 0; }
     virtual const std::string& path() const = 0;
@@ -36,6 +44,7 @@ public:
     std::size_t read(char* dst, std::size_t size) override;
     std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size) override;
     bool seekable() const override { return m_regular; }
+    std::unique_ptr<MappedFile> mapRest(std::size_t held, std::size_t slack) override;
     std::uint64_t size() const override { return m_size; }
     const std::string& path() const override { return m_path; }
     int fd() const { return m_fd; }

@@ -13,9 +13,13 @@ struct IoError {
     int error; // errno
 };
 
+// IoError::error of an input that got shorter while it was being read.
+constexpr int kInputShrank = -1;
+
 // The caller asked the running job to stop.
 struct Cancelled {};
 
+// The system's words for an errno value (or kInputShrank).
 std::string describeError(int error);
 
 } // namespace fwprep

@@ -20,6 +20,7 @@ TextInput::TextInput(ByteSource& source, Encoding encoding, const JobControl& co
     , m_control(control)
     , m_capacity(std::max<std::size_t>(blockSize, 8))
     , m_buf(new char[m_capacity + kReadSlack]())
+    , m_data(m_buf.get())
 {
 }
 
@@ -126,6 +127,13 @@ std::size_t TextInput::holdBack(const char* begin, const char* end) const
 
 void TextInput::refill()
 {
+    if (m_map) {
+        if (m_end < m_mapEnd) {
+            advanceMapped();
+            return;
+        }
+        leaveMapped();
+    }
     // Keep the unfinished line, move it to the front and read behind it.
     const std::size_t pending = m_end - m_begin;
     if (m_begin > 0) {
@@ -145,6 +153,9 @@ void TextInput::refill()
             m_head.shrink_to_fit();
             m_headPos = 0;
         }
+    } else if (enterMapped()) {
+        advanceMapped();
+        return;
     } else {
         got = pull(m_buf.get() + m_end, space);
     }
@@ -153,6 +164,64 @@ void TextInput::refill()
     m_end += got;
     // The bytes kept have no LF; look at the new ones.
     scanFrom(pending);
+}
+
+bool TextInput::enterMapped()
+{
+    // Mapping pays off for large files only; it is tried once, when the head
+    // has been handed out.
+    if (m_mapTried)
+        return false;
+    m_mapTried = true;
+    if (!m_source.seekable() || m_source.size() < m_bytesRead + 2 * m_capacity)
+        return false;
+    // The unfinished line held at the front of m_buf is where the mapping
+    // begins, so the indexes stay as they are.
+    m_map = m_source.mapRest(m_end, kReadSlack);
+    if (!m_map)
+        return false;
+    m_data = m_map->data();
+    m_usedMapping = true;
+    // The last kReadSlack bytes are read again as usual, so that every chunk
+    // looked at and every fixed-size move stays inside the file.
+    m_mapEnd = m_map->size() - kReadSlack;
+    return true;
+}
+
+void TextInput::checkMapped() const
+{
+    if (m_map->lost())
+        throw IoError{IoError::Side::Input, m_source.path(), kInputShrank};
+}
+
+void TextInput::advanceMapped()
+{
+    // The bytes held grow by the next window; nothing is copied.
+    if (m_control.cancelled())
+        throw Cancelled{};
+    checkMapped();
+    m_map->doneWith(m_begin);
+    const std::size_t from = m_end;
+    const std::size_t to = std::min(m_begin + m_capacity, m_mapEnd);
+    m_map->willRead(from, to);
+    m_bytesRead += to - from;
+    if (m_control.progress)
+        m_control.progress(m_bytesRead, m_source.size());
+    m_end = to;
+    scanFrom(from);
+}
+
+void TextInput::leaveMapped()
+{
+    // The unfinished line goes to the front of m_buf; reads go on behind it.
+    const std::size_t pending = m_end - m_begin;
+    std::memcpy(m_buf.get(), m_data + m_begin, pending);
+    checkMapped();
+    m_lastHigh -= static_cast<std::int64_t>(m_begin);
+    m_begin = 0;
+    m_end = pending;
+    m_data = m_buf.get();
+    m_map.reset();
 }
 
 bool TextInput::nextSlow(Segment& segment)
@@ -164,7 +233,7 @@ bool TextInput::nextSlow(Segment& segment)
         if (m_lineEnds != 0)
             return next(segment);
 
-        char* buf = m_buf.get();
+        const char* buf = m_data;
         if (m_eof) {
             if (m_begin == m_end && !m_inLine)
                 return false;
@@ -173,11 +242,12 @@ bool TextInput::nextSlow(Segment& segment)
             m_inLine = false;
             return true;
         }
-        if (m_begin == 0 && m_end == m_capacity) {
+        if (m_end - m_begin == m_capacity) {
             // The line fills the whole block: hand out what is certain and
             // stream on, so that no line is ever held whole.
-            const std::size_t keep = holdBack(buf, buf + m_end);
-            segment = {buf, m_end - keep, false, m_lastHigh < 0};
+            const std::size_t keep = holdBack(buf + m_begin, buf + m_end);
+            segment = {buf + m_begin, m_end - m_begin - keep, false,
+                m_lastHigh < static_cast<std::int64_t>(m_begin)};
             m_begin = m_end - keep;
             m_inLine = true;
             return true;

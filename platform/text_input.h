@@ -36,7 +36,8 @@ struct Segment {
 // before the LF belongs to the line end; a lone CR and NUL are ordinary
 // characters; a last line without a line end is a line; a line end at the very
 // end adds no empty line. Memory stays within one block whatever the length of
-// a line. Throws IoError and Cancelled.
+// a line. A large regular file is read through a mapping rather than copied,
+// one block at a time all the same. Throws IoError and Cancelled.
 class TextInput {
 public:
     static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
@@ -81,6 +82,8 @@ public:
     }
 
     std::uint64_t bytesRead() const { return m_bytesRead; }
+    // Whether some of the input came through a mapping rather than reads.
+    bool usedMapping() const { return m_usedMapping; }
     const std::string& path() const { return m_source.path(); }
 
 private:
@@ -100,7 +103,7 @@ private:
     void scanFrom(std::size_t at)
     {
         m_chunk = at;
-        lookAt(m_buf.get(), at, m_end, m_lineEnds, m_lastHigh);
+        lookAt(m_data, at, m_end, m_lineEnds, m_lastHigh);
     }
 
     // Hands out the lines found whole in the bytes held, chunk by chunk, until
@@ -109,7 +112,7 @@ private:
     template <class F>
     void handOutLines(F&& f)
     {
-        const char* const buf = m_buf.get();
+        const char* const buf = m_data;
         const std::size_t end = m_end;
         std::size_t begin = m_begin;
         std::size_t chunk = m_chunk;
@@ -143,6 +146,10 @@ private:
     void readHead();
     void settleFirstLineEnd();
     void refill();
+    bool enterMapped();
+    void advanceMapped();
+    void leaveMapped();
+    void checkMapped() const;
     std::size_t holdBack(const char* begin, const char* end) const;
 
     ByteSource& m_source;
@@ -150,6 +157,11 @@ private:
     JobControl m_control;
     std::size_t m_capacity;
     std::unique_ptr<char[]> m_buf;
+    const char* m_data;             // the bytes held: m_buf, or a window of m_map
+    std::unique_ptr<MappedFile> m_map;
+    std::size_t m_mapEnd = 0;       // how far m_map may be handed out
+    bool m_mapTried = false;
+    bool m_usedMapping = false;
     std::size_t m_begin = 0;        // start of the unread part
     std::size_t m_end = 0;          // end of the bytes held
     std::size_t m_chunk = 0;        // the chunk being looked at: every LF before it is handed out

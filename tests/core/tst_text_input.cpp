@@ -1,4 +1,9 @@
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "byte_source.h"
 #include "test_files.h"
@@ -18,9 +23,8 @@ struct ReadResult {
     bool segmentsOnCharBoundaries = true;
 };
 
-ReadResult readAll(const QByteArray& data, Encoding encoding, std::size_t block, std::size_t chunk, bool seekable = true)
+ReadResult readFrom(ByteSource& source, Encoding encoding, std::size_t block, bool* usedMapping = nullptr)
 {
-    MemorySource source(data.toStdString(), chunk, seekable);
     TextInput in(source, encoding, JobControl{}, block);
     in.start();
     ReadResult r{{}, in.charMode(), in.hasByteOrderMark(), in.firstLineEnd()};
@@ -39,7 +43,37 @@ ReadResult readAll(const QByteArray& data, Encoding encoding, std::size_t block,
             line.clear();
         }
     }
+    if (usedMapping)
+        *usedMapping = in.usedMapping();
     return r;
+}
+
+ReadResult readAll(const QByteArray& data, Encoding encoding, std::size_t block, std::size_t chunk, bool seekable = true)
+{
+    MemorySource source(data.toStdString(), chunk, seekable);
+    return readFrom(source, encoding, block);
+}
+
+// Lines of every kind, in a fixed random order: empty, short, longer than
+// `block`, LF and CRLF ends, lone CRs, two- and four-byte characters.
+QByteArray mixedText(std::size_t bytes, std::size_t block, bool ascii)
+{
+    QByteArray out;
+    std::uint32_t seed = 12345;
+    const auto rnd = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    const char* const pieces[] = {"a", "b", " ", "\r", "\xC3\xA7", "\xC4\xB1", "\xF0\x9F\x98\x80"};
+    while (std::size_t(out.size()) < bytes) {
+        const std::uint32_t kind = rnd(20);
+        const std::size_t len = kind == 0 ? 0 : kind == 1 ? block + rnd(3 * std::uint32_t(block)) : rnd(90);
+        for (std::size_t i = 0; i < len; ++i)
+            out += pieces[rnd(ascii ? 3 : 7)];
+        out += rnd(4) == 0 ? "\r\n" : "\n";
+    }
+    out += "last line without a line end";
+    return out;
 }
 
 } // namespace
@@ -54,6 +88,8 @@ private slots:
     void longLineStreams();
     void firstLineEndFarAhead_data();
     void firstLineEndFarAhead();
+    void mappedFile_data();
+    void mappedFile();
 };
 
 void TestTextInput::lines_data()
@@ -184,6 +220,51 @@ void TestTextInput::firstLineEndFarAhead()
     QCOMPARE(int(r.lineEnd), lineEnd);
     QCOMPARE(r.lines.size(), 2);
     QCOMPARE(r.lines.at(0).size(), distance);
+}
+
+void TestTextInput::mappedFile_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<int>("offset"); // where the file's read position starts
+    QTest::addColumn<bool>("mapped");
+
+    for (const int block : {4096, 4097, 65536}) {
+        for (const bool ascii : {true, false}) {
+            const QByteArray data = mixedText(std::size_t(64 << 10) + 6 * std::size_t(block), std::size_t(block), ascii);
+            const QString name = QStringLiteral("%1, block %2").arg(ascii ? "ASCII" : "UTF-8").arg(block);
+            QTest::newRow(qPrintable(name)) << data << block << 0 << true;
+            QTest::newRow(qPrintable(name + ", read position not at 0")) << data << block << 333 << true;
+        }
+    }
+    const QByteArray small = mixedText(std::size_t(64 << 10) + 4096, 4096, false);
+    QTest::newRow("too small to be worth mapping") << small << (1 << 20) << 0 << false;
+}
+
+void TestTextInput::mappedFile()
+{
+    // A large file is read through a mapping; the lines must be exactly those
+    // read from memory, whatever falls on the window edges.
+    QFETCH(QByteArray, data);
+    QFETCH(int, block);
+    QFETCH(int, offset);
+    QFETCH(bool, mapped);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("in.txt");
+    test::writeFile(path, QByteArray(offset, '#') + data);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::lseek(fd, offset, SEEK_SET), off_t(offset));
+    FdSource file(fd, path.toStdString(), JobControl{});
+    bool usedMapping = false;
+    const ReadResult fromFile = readFrom(file, Encoding::Auto, std::size_t(block), &usedMapping);
+    const ReadResult fromMemory = readAll(data, Encoding::Auto, std::size_t(block), std::size_t(block));
+    QCOMPARE(usedMapping, mapped);
+    QCOMPARE(fromFile.lines.size(), fromMemory.lines.size());
+    QCOMPARE(fromFile.lines, fromMemory.lines);
+    QCOMPARE(fromFile.mode, fromMemory.mode);
+    QVERIFY(fromFile.largestSegment <= std::size_t(block));
+    QVERIFY(fromFile.segmentsOnCharBoundaries);
 }
 
 QTEST_APPLESS_MAIN(TestTextInput)

@@ -18,9 +18,11 @@
 #include <future>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "errors.h"
 #include "fault_helpers.h"
 #include "file_job.h"
 #include "job_setup.h"
@@ -71,6 +73,9 @@ private slots:
     void writeFailsMidJob();
     void readFailsMidJob_data();
     void readFailsMidJob();
+    void inputChangesSizeMidJob_data();
+    void inputChangesSizeMidJob();
+    void foreignBusErrorStillKills();
     void badInputs_data();
     void badInputs();
     void badOutputPlaces_data();
@@ -189,6 +194,96 @@ void TestJobFaults::readFailsMidJob()
     QCOMPARE(readSoFar, std::uint64_t{textSize});
     QCOMPARE(entries(dir.path()), QStringList{"out.txt"});
     QCOMPARE(readFile(output), kOld);
+}
+
+void TestJobFaults::inputChangesSizeMidJob_data()
+{
+    QTest::addColumn<JobKind>("kind");
+    QTest::addColumn<bool>("shrinks");
+    QTest::newRow("split, input cut short") << JobKind::Split << true;
+    QTest::newRow("join, input cut short") << JobKind::Join << true;
+    QTest::newRow("split, input grows") << JobKind::Split << false;
+    QTest::newRow("join, input grows") << JobKind::Join << false;
+}
+
+void TestJobFaults::inputChangesSizeMidJob()
+{
+    // Another program changes the size of a large input while the job reads
+    // it (through a mapping). Cut short, the job must fail and not crash;
+    // grown, the lines added are read like the others.
+    QFETCH(JobKind, kind);
+    QFETCH(bool, shrinks);
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.txt");
+    const QString output = dir.filePath("out.txt");
+    const QByteArray text = manyLines(std::uint64_t{16} << 20, 40);
+    const QByteArray added = manyLines(std::uint64_t{3} << 20, 25);
+    writeFile(input, text);
+    writeFile(output, kOld);
+
+    bool changed = false;
+    JobControl control;
+    control.progress = [&](std::uint64_t done, std::uint64_t) {
+        if (changed || done < (std::uint64_t{6} << 20))
+            return;
+        changed = true;
+        if (shrinks) {
+            QCOMPARE(truncate(QFile::encodeName(input).constData(), 1 << 20), 0);
+        } else {
+            QFile f(input);
+            QVERIFY(f.open(QIODevice::Append));
+            QCOMPARE(f.write(added), added.size());
+        }
+    };
+    const FileJob job = fileJob(kind, input, output);
+    const JobResult r = runFileJob(job, control);
+    QVERIFY(changed);
+    if (shrinks) {
+        QVERIFY2(r && r->kind == JobError::Kind::InputUnreadable, qPrintable(show(r)));
+        QCOMPARE(QString::fromStdString(r->reason), reasonFor(kInputShrank));
+        QCOMPARE(entries(dir.path()), (QStringList{"in.txt", "out.txt"}));
+        QCOMPARE(readFile(output), kOld);
+    } else {
+        QVERIFY2(!r, qPrintable(show(r)));
+        const std::string expected = transformBytes((text + added).toStdString(), job.params, 1 << 20, SIZE_MAX);
+        QCOMPARE(readFile(output).toStdString(), expected);
+    }
+}
+
+void TestJobFaults::foreignBusErrorStillKills()
+{
+    // Once the jobs have mapped a file, a SIGBUS that is not about one of
+    // their mappings must still end the process as it would have.
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.txt");
+    writeFile(input, manyLines(std::uint64_t{4} << 20, 40));
+    const FileJob job = fileJob(JobKind::Join, input, dir.filePath("out.txt"));
+    QVERIFY(!runFileJob(job, JobControl{}));
+
+    for (const bool sent : {true, false}) {
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (sent) {
+                ::raise(SIGBUS);
+            } else {
+                // A mapping of our own past the end of its file.
+                const int fd = ::open(QFile::encodeName(input).constData(), O_RDWR);
+                auto* p = static_cast<volatile char*>(mmap(nullptr, 1 << 20, PROT_READ, MAP_SHARED, fd, 0));
+                if (fd < 0 || p == MAP_FAILED || ftruncate(fd, 0) != 0)
+                    _exit(3);
+                (void)p[4096];
+            }
+            _exit(0);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        // Killed by the signal; under AddressSanitizer, its report ends the
+        // process with a failure status instead.
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+        const bool reported = WIFEXITED(status) && WEXITSTATUS(status) != 0 && WEXITSTATUS(status) != 3;
+        QVERIFY2(killed || reported, qPrintable(QString::number(status)));
+    }
 }
 
 void TestJobFaults::badInputs_data()

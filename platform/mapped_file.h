@@ -1,0 +1,48 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace fwprep {
+
+// A read-only view of part of a regular file, read without copying.
+//
+// A file that gets shorter while it is mapped would kill the process with
+// SIGBUS on the first touch of a page past its new end. Every MappedFile is
+// therefore known to a process-wide SIGBUS handler, which puts a page of zeros
+// in place of the vanished one and marks the mapping as lost; the reader checks
+// lost() before it trusts what it has read. A SIGBUS anywhere else goes on to
+// the handler that was there before, or kills the process as usual.
+class MappedFile {
+public:
+    // Maps `length` bytes of `fd` from `offset` on; null when the file cannot
+    // be mapped (the caller reads it instead).
+    static std::unique_ptr<MappedFile> map(int fd, std::uint64_t offset, std::size_t length);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    const char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+
+    // True once a page of the view vanished because the file got shorter: its
+    // bytes were read as zeros from then on.
+    bool lost() const;
+    // Hints that data()[from, to) is read next: the pages are brought in at once.
+    void willRead(std::size_t from, std::size_t to) const;
+    // Gives back the pages wholly before data() + upTo, which are not read
+    // again, so that the process does not grow by the size of the file.
+    void doneWith(std::size_t upTo);
+
+private:
+    MappedFile(void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot);
+
+    void* m_base;            // page-aligned start of the mapping
+    std::size_t m_baseSize;  // its length
+    const char* m_data;      // the byte at the offset asked for
+    std::size_t m_size;
+    int m_slot;              // where the SIGBUS handler knows it
+    std::size_t m_released = 0; // bytes of m_base given back
+};
+
+} // namespace fwprep
