@@ -1,14 +1,14 @@
 // fwprep-cli: the split and join jobs from the command line.
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QFile>
-
 #include <atomic>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "arguments.h"
 #include "file_job.h"
 #include "messages.h"
 #include "number.h"
@@ -54,9 +54,9 @@ constexpr Command kCommands[] = {
     {"join", JobKind::Join, "fit every line to WIDTH characters (cut, or spaces in front) and join every COUNT lines into one"},
 };
 
-int fail(int code, const QString& message)
+int fail(int code, const std::string& message)
 {
-    std::fprintf(stderr, "fwprep-cli: %s\n", qUtf8Printable(message));
+    std::fprintf(stderr, "fwprep-cli: %s\n", message.c_str());
     if (code == kExitUsage)
         std::fprintf(stderr, "Try 'fwprep-cli --help' for more information.\n");
     return code;
@@ -75,64 +75,68 @@ void printUsage(std::FILE* out)
         "Exit status: 0 done, 1 the job failed, 2 usage error.\n");
 }
 
-std::string localPath(const QString& arg)
+const std::vector<cli::OptionSpec> kOptions = {
+    {'n', "count", "COUNT", "Pieces per line (split) or lines per output line (join): an integer in -32768..32767; 0 or less: none (split), all on one line (join)."},
+    {'w', "width", "WIDTH", "Characters per piece or column: an integer in 0..32767."},
+    {'e', "encoding", "ENC", "How characters are counted: auto (UTF-8 when the text is valid UTF-8, else one byte each), utf-8, bytes. Default: auto."},
+    {'\0', "eol", "EOL", "Output line end: auto (as the input's first line end), lf, crlf. Default: auto."},
+    {'o', "output", "FILE", "Write to FILE, replacing it only when the job has completed (default: standard output)."},
+    {'\0', "progress", nullptr, "Show a progress bar on standard error."},
+    {'h', "help", nullptr, "Show this help."},
+};
+
+void printCommandHelp(const Command& command)
 {
-    return QFile::encodeName(arg).toStdString();
+    std::printf("Usage: fwprep-cli %s -n COUNT -w WIDTH [options] [INPUT]\n%s\n\nOptions:\n%s\n"
+                "Arguments:\n  INPUT                 The input text file; '-' or none reads standard input.\n",
+        command.name, command.summary, cli::describeOptions(kOptions).c_str());
 }
 
-int runCommand(const Command& command, QStringList args)
+std::string lower(std::string text)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(command.summary));
-    const QCommandLineOption countOpt({"n", "count"}, "Pieces per line (split) or lines per output line (join): an integer in -32768..32767; 0 or less: none (split), all on one line (join).", "COUNT");
-    const QCommandLineOption widthOpt({"w", "width"}, "Characters per piece or column: an integer in 0..32767.", "WIDTH");
-    const QCommandLineOption encodingOpt({"e", "encoding"}, "How characters are counted: auto (UTF-8 when the text is valid UTF-8, else one byte each), utf-8, bytes. Default: auto.", "ENC", "auto");
-    const QCommandLineOption eolOpt("eol", "Output line end: auto (as the input's first line end), lf, crlf. Default: auto.", "EOL", "auto");
-    const QCommandLineOption outputOpt({"o", "output"}, "Write to FILE, replacing it only when the job has completed (default: standard output).", "FILE");
-    const QCommandLineOption progressOpt("progress", "Show a progress bar on standard error.");
-    parser.addOptions({countOpt, widthOpt, encodingOpt, eolOpt, outputOpt, progressOpt});
-    parser.addPositionalArgument("INPUT", "The input text file; '-' or none reads standard input.", "[INPUT]");
-    const QCommandLineOption helpOpt = parser.addHelpOption();
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
-    args.removeAt(1); // the command name
-    if (!parser.parse(args))
-        return fail(kExitUsage, parser.errorText());
-    if (parser.isSet(helpOpt)) {
-        QString help = parser.helpText();
-        const qsizetype lineEnd = help.indexOf('\n');
-        help.replace(0, lineEnd, QStringLiteral("Usage: fwprep-cli %1 -n COUNT -w WIDTH [options] [INPUT]").arg(command.name));
-        std::fprintf(stdout, "%s", qUtf8Printable(help));
+int runCommand(const Command& command, const std::vector<std::string>& args)
+{
+    cli::Arguments parsed;
+    if (const auto error = parsed.parse(args, kOptions))
+        return fail(kExitUsage, *error);
+    if (parsed.isSet("help")) {
+        printCommandHelp(command);
         return kExitOk;
     }
 
-    const auto number = [&](const QCommandLineOption& opt, const char* name) -> std::optional<int> {
-        if (!parser.isSet(opt)) {
-            fail(kExitUsage, QStringLiteral("missing --%1").arg(name));
+    const auto number = [&](const char* name) -> std::optional<int> {
+        if (!parsed.isSet(name)) {
+            fail(kExitUsage, std::string("missing --") + name);
             return std::nullopt;
         }
-        const QString text = parser.value(opt);
-        const auto value = parseInt16(text.toStdString());
+        const std::string text = parsed.value(name);
+        const auto value = parseInt16(text);
         if (!value) {
-            fail(kExitUsage, QStringLiteral("--%1: '%2' is not an integer in -32768..32767").arg(name, text));
+            fail(kExitUsage, std::string("--") + name + ": '" + text + "' is not an integer in -32768..32767");
             return std::nullopt;
         }
         return *value;
     };
-    const auto count = number(countOpt, "count");
+    const auto count = number("count");
     if (!count)
         return kExitUsage;
-    const auto width = number(widthOpt, "width");
+    const auto width = number("width");
     if (!width)
         return kExitUsage;
     if (*width < 0)
-        return fail(kExitUsage, QStringLiteral("--width: must not be negative: %1").arg(*width));
+        return fail(kExitUsage, "--width: must not be negative: " + std::to_string(*width));
 
     FileJob job;
     job.params.kind = command.kind;
     job.params.count = *count;
     job.params.width = *width;
 
-    const QString encoding = parser.value(encodingOpt).toLower();
+    const std::string encoding = lower(parsed.value("encoding", "auto"));
     if (encoding == "auto")
         job.params.encoding = Encoding::Auto;
     else if (encoding == "utf-8" || encoding == "utf8")
@@ -140,9 +144,9 @@ int runCommand(const Command& command, QStringList args)
     else if (encoding == "bytes")
         job.params.encoding = Encoding::Bytes;
     else
-        return fail(kExitUsage, QStringLiteral("--encoding: '%1' is not one of auto, utf-8, bytes").arg(parser.value(encodingOpt)));
+        return fail(kExitUsage, "--encoding: '" + parsed.value("encoding") + "' is not one of auto, utf-8, bytes");
 
-    const QString eol = parser.value(eolOpt).toLower();
+    const std::string eol = lower(parsed.value("eol", "auto"));
     if (eol == "auto")
         job.params.lineEnd = LineEndChoice::Auto;
     else if (eol == "lf")
@@ -150,13 +154,14 @@ int runCommand(const Command& command, QStringList args)
     else if (eol == "crlf")
         job.params.lineEnd = LineEndChoice::CrLf;
     else
-        return fail(kExitUsage, QStringLiteral("--eol: '%1' is not one of auto, lf, crlf").arg(parser.value(eolOpt)));
+        return fail(kExitUsage, "--eol: '" + parsed.value("eol") + "' is not one of auto, lf, crlf");
 
-    const QStringList inputs = parser.positionalArguments();
+    const std::vector<std::string>& inputs = parsed.positional();
     if (inputs.size() > 1)
-        return fail(kExitUsage, QStringLiteral("one input file at most, got %1").arg(inputs.size()));
-    job.input = inputs.isEmpty() ? std::string("-") : localPath(inputs.front());
-    job.output = parser.isSet(outputOpt) ? localPath(parser.value(outputOpt)) : std::string("-");
+        return fail(kExitUsage, "one input file at most, got " + std::to_string(inputs.size()));
+    // Names are passed on as the bytes they are: no conversion on the way.
+    job.input = inputs.empty() ? std::string("-") : inputs.front();
+    job.output = parsed.value("output", "-");
     if (job.output.empty())
         return fail(kExitUsage, "--output: the file name is empty");
 
@@ -164,13 +169,13 @@ int runCommand(const Command& command, QStringList args)
     fwprep::cli::ProgressBar bar(stderr);
     JobControl control;
     control.cancel = &g_cancel;
-    if (parser.isSet(progressOpt))
+    if (parsed.isSet("progress"))
         control.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); };
 
     const JobResult result = runFileJob(job, control);
     bar.finish();
     if (result)
-        return fail(kExitFailed, QString::fromStdString(fwprep::cli::describe(*result)));
+        return fail(kExitFailed, fwprep::cli::describe(*result));
     return kExitOk;
 }
 
@@ -178,14 +183,9 @@ int runCommand(const Command& command, QStringList args)
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("fwprep-cli");
-    QCoreApplication::setApplicationVersion(FWPREP_VERSION);
-
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() < 2)
+    if (argc < 2)
         return fail(kExitUsage, "no command given (split or join)");
-    const QString first = args.at(1);
+    const std::string first = argv[1];
     if (first == "-h" || first == "--help") {
         printUsage(stdout);
         return kExitOk;
@@ -195,8 +195,8 @@ int main(int argc, char* argv[])
         return kExitOk;
     }
     for (const Command& command : kCommands) {
-        if (first == QLatin1String(command.name))
-            return runCommand(command, args);
+        if (first == command.name)
+            return runCommand(command, std::vector<std::string>(argv + 2, argv + argc));
     }
-    return fail(kExitUsage, QStringLiteral("unknown command '%1' (split or join)").arg(first));
+    return fail(kExitUsage, "unknown command '" + first + "' (split or join)");
 }

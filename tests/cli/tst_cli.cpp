@@ -65,6 +65,12 @@ void TestCli::jobs_data()
                                                  << QByteArray("xyz\n") << QByteArray("x\ny\n");
     QTest::newRow("join from stdin") << QStringList{"join", "-n", "3", "-w", "4"} << QByteArray("42\napple\n7\n\nhello\n")
                                      << QByteArray("  42appl   7\n    hell\n");
+    QTest::newRow("values run into short options") << QStringList{"join", "-n3", "-w4", "-ebytes"}
+                                                   << QByteArray("42\napple\n7\n") << QByteArray("  42appl   7\n");
+    QTest::newRow("options after the input, then '--'") << QStringList{"split", "-", "--width=1", "-n", "2", "--"}
+                                                       << QByteArray("xyz\n") << QByteArray("x\ny\n");
+    QTest::newRow("last of a repeated option counts") << QStringList{"split", "-n", "5", "-w", "1", "--count", "1"}
+                                                     << QByteArray("xyz\n") << QByteArray("x\n");
     QTest::newRow("negative count is allowed") << QStringList{"join", "-n", "-2", "-w", "2"} << QByteArray("a\nb\n")
                                                << QByteArray(" a b\n");
     QTest::newRow("count with spaces and sign") << QStringList{"split", "-n", " +1 ", "-w", "2"} << QByteArray("abc\n")
@@ -102,6 +108,14 @@ void TestCli::usageErrors_data()
     QTest::newRow("missing count") << QStringList{"split", "-w", "1"} << "missing --count";
     QTest::newRow("missing width") << QStringList{"join", "-n", "1"} << "missing --width";
     QTest::newRow("missing value") << QStringList{"split", "-w", "1", "-n"} << "-n";
+    QTest::newRow("unknown short option") << QStringList{"split", "-n", "1", "-w", "1", "-x"} << "unknown option '-x'";
+    QTest::newRow("missing value of a long option") << QStringList{"split", "-w", "1", "--count"}
+                                                    << "missing value after '--count'";
+    QTest::newRow("empty value") << QStringList{"split", "-n", "1", "--width="} << "--width: ''";
+    QTest::newRow("flag given a value") << QStringList{"split", "-n", "1", "-w", "1", "--progress=yes"}
+                                        << "option '--progress' takes no value";
+    QTest::newRow("input named like an option, without '--'") << QStringList{"split", "-n", "1", "-w", "1", "-in.txt"}
+                                                              << "unknown option '-i'";
     QTest::newRow("count not a number") << QStringList{"split", "-n", "abc", "-w", "1"} << "--count: 'abc'";
     QTest::newRow("count out of range") << QStringList{"split", "-n", "32768", "-w", "1"} << "--count: '32768'";
     QTest::newRow("width fraction") << QStringList{"split", "-n", "1", "-w", "3.5"} << "--width: '3.5'";
