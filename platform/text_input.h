@@ -127,7 +127,6 @@ private:
                     --len; // a CR right before the LF belongs to the line end
                 more = f(buf + begin, len, lastHigh < static_cast<std::int64_t>(begin));
                 begin = lf + 1;
-                m_inLine = false;
                 if (!more)
                     break;
             }
@@ -136,6 +135,8 @@ private:
             chunk += 64;
             lookAt(buf, chunk, end, lineEnds, lastHigh);
         }
+        if (begin != m_begin)
+            m_inLine = false; // a line has ended
         m_begin = begin;
         m_chunk = chunk;
         m_lineEnds = lineEnds;
