@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -58,6 +59,9 @@ private:
     std::string m_target;   // the file actually replaced
     std::string m_tempPath;
     int m_fd = -1;
+    static constexpr std::uint64_t kWriteBehind = std::uint64_t{1} << 20;
+    std::uint64_t m_written = 0;      // bytes written so far
+    std::uint64_t m_writeStarted = 0; // bytes already on their way to disk
 };
 
 // Follows a chain of symbolic links to the path that is finally meant (which
