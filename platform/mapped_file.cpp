@@ -1,10 +1,14 @@
 #include "mapped_file.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <mutex>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "errors.h"
 
 namespace fwprep {
 
@@ -118,11 +122,14 @@ std::unique_ptr<MappedFile> MappedFile::map(int fd, std::uint64_t offset, std::s
         return nullptr;
     }
     ::madvise(base, baseSize, MADV_SEQUENTIAL);
-    return std::unique_ptr<MappedFile>(new MappedFile(base, baseSize, skip, length, slot));
+    return std::unique_ptr<MappedFile>(new MappedFile(fd, offset + length, base, baseSize, skip, length, slot));
 }
 
-MappedFile::MappedFile(void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot)
-    : m_base(base)
+MappedFile::MappedFile(
+    int fd, std::uint64_t end, void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot)
+    : m_fd(fd)
+    , m_end(end)
+    , m_base(base)
     , m_baseSize(baseSize)
     , m_data(static_cast<const char*>(base) + skip)
     , m_size(size)
@@ -136,9 +143,14 @@ MappedFile::~MappedFile()
     ::munmap(m_base, m_baseSize);
 }
 
-bool MappedFile::lost() const
+int MappedFile::lostError() const
 {
-    return g_slots[m_slot].lost.load(std::memory_order_acquire);
+    if (!g_slots[m_slot].lost.load(std::memory_order_acquire))
+        return 0;
+    struct stat st {};
+    if (::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= m_end)
+        return EIO;
+    return kInputShrank;
 }
 
 void MappedFile::willRead(std::size_t from, std::size_t to) const

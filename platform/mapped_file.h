@@ -11,7 +11,7 @@ namespace fwprep {
 // SIGBUS on the first touch of a page past its new end. Every MappedFile is
 // therefore known to a process-wide SIGBUS handler, which puts a page of zeros
 // in place of the vanished one and marks the mapping as lost; the reader checks
-// lost() before it trusts what it has read. A SIGBUS anywhere else goes on to
+// lostError() before it trusts what it has read. A SIGBUS anywhere else goes on to
 // the handler that was there before, or kills the process as usual.
 class MappedFile {
 public:
@@ -25,9 +25,10 @@ public:
     const char* data() const { return m_data; }
     std::size_t size() const { return m_size; }
 
-    // True once a page of the view vanished because the file got shorter: its
-    // bytes were read as zeros from then on.
-    bool lost() const;
+    // 0 while every byte read was the file's. Once a page could not be read
+    // (its bytes were then read as zeros): kInputShrank when the file has got
+    // shorter than the view, else EIO (the device failed to deliver it).
+    int lostError() const;
     // Hints that data()[from, to) is read next: the pages are brought in at once.
     void willRead(std::size_t from, std::size_t to) const;
     // Gives back the pages wholly before data() + upTo, which are not read
@@ -35,8 +36,10 @@ public:
     void doneWith(std::size_t upTo);
 
 private:
-    MappedFile(void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot);
+    MappedFile(int fd, std::uint64_t end, void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot);
 
+    int m_fd;                // the file, not owned
+    std::uint64_t m_end;     // file offset of the view's end
     void* m_base;            // page-aligned start of the mapping
     std::size_t m_baseSize;  // its length
     const char* m_data;      // the byte at the offset asked for

@@ -190,8 +190,8 @@ bool TextInput::enterMapped()
 
 void TextInput::checkMapped() const
 {
-    if (m_map->lost())
-        throw IoError{IoError::Side::Input, m_source.path(), kInputShrank};
+    if (const int error = m_map->lostError())
+        throw IoError{IoError::Side::Input, m_source.path(), error};
 }
 
 void TextInput::advanceMapped()
