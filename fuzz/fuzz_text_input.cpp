@@ -2,10 +2,14 @@
 // character mode, byte-order mark, first line end and lines, for every block
 // size and every way of handing out the bytes. Also checks that no segment is
 // larger than the block, that a segment never ends inside a character, and that
-// a failing read surfaces as an error.
+// a failing read surfaces as an error. A seekable input is read a second time
+// from a file in memory (memfd), which a large enough text reaches through a
+// mapping.
 
 #include <cstdint>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 #include "byte_source.h"
@@ -28,15 +32,8 @@ std::vector<bool> boundaries(const std::string& line, CharMode mode)
     return at;
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void checkReading(ByteSource& source, const FuzzCase& c, const model::Reading& want)
 {
-    const FuzzCase c = decode(data, size);
-    const model::Reading want = model::read(c.text, c.encoding);
-
-    MemorySource memory(c.text, c.chunk, c.seekable);
-    FailingSource source(memory, c.failAt);
     JobControl control;
     std::uint64_t lastProgress = 0;
     control.progress = [&](std::uint64_t done, std::uint64_t total) {
@@ -79,9 +76,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const IoError& e) {
         expect(c.failAt != UINT64_MAX, "read error without a failing read");
         expect(e.side == IoError::Side::Input && e.error == EIO, "wrong error");
-        return 0;
+        return;
     }
     expect(c.failAt == UINT64_MAX, "failing read not reported");
     expect(lines == want.lines, "lines");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const FuzzCase c = decode(data, size);
+    const model::Reading want = model::read(c.text, c.encoding);
+
+    MemorySource memory(c.text, c.chunk, c.seekable);
+    FailingSource source(memory, c.failAt);
+    checkReading(source, c, want);
+
+    if (c.seekable && c.failAt == UINT64_MAX) {
+        const int fd = memfd_create("fuzz", MFD_CLOEXEC);
+        expect(fd >= 0, "memfd_create");
+        expect(::write(fd, c.text.data(), c.text.size()) == static_cast<ssize_t>(c.text.size()), "memfd write");
+        expect(::lseek(fd, 0, SEEK_SET) == 0, "memfd seek");
+        FdSource file(fd, "<memfd>", JobControl{});
+        checkReading(file, c, want);
+    }
     return 0;
 }

@@ -85,7 +85,9 @@ std::unique_ptr<MappedFile> FdSource::mapRest(std::size_t held, std::size_t slac
         return nullptr;
     const std::uint64_t begin = static_cast<std::uint64_t>(pos) - held;
     const auto end = static_cast<std::uint64_t>(st.st_size);
-    if (end <= begin + slack || end - begin > SIZE_MAX)
+    // Only worth it when there is more to read than the slack; and the file
+    // may have got shorter than what was read.
+    if (end <= static_cast<std::uint64_t>(pos) + slack || end - begin > SIZE_MAX)
         return nullptr;
     auto map = MappedFile::map(m_fd, begin, static_cast<std::size_t>(end - begin));
     if (map && ::lseek(m_fd, static_cast<off_t>(end - slack), SEEK_SET) < 0)

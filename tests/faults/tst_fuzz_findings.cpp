@@ -1,8 +1,12 @@
 // One named case for every fault that fuzzing found, so that it stays fixed.
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 #include "byte_source.h"
 #include "test_files.h"
@@ -30,6 +34,8 @@ class TestFuzzFindings : public QObject {
 private slots:
     void detectionAtWindowEnd_data();
     void detectionAtWindowEnd();
+    void fileJustPastTheHead_data();
+    void fileJustPastTheHead();
 };
 
 void TestFuzzFindings::detectionAtWindowEnd_data()
@@ -77,6 +83,71 @@ void TestFuzzFindings::detectionAtWindowEnd()
             QCOMPARE(in.charMode(), mode);
         }
     }
+}
+
+void TestFuzzFindings::fileJustPastTheHead_data()
+{
+    QTest::addColumn<int>("pastHead"); // bytes of the file after the 64 KiB + 1 read first
+    QTest::addColumn<bool>("mapped");
+    // Found by fuzz_text_input (corpus entry mapped_short_tail): a file that
+    // ended within the last bytes that are always read, not mapped, was mapped
+    // all the same, shorter than the part of a line already held; the bytes
+    // read went back.
+    for (const int past : {0, 1, 10, 57, 60, 63, 64})
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes past the head").arg(past))) << past << false;
+    for (const int past : {65, 66, 100, 1000})
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes past the head").arg(past))) << past << true;
+}
+
+void TestFuzzFindings::fileJustPastTheHead()
+{
+    QFETCH(int, pastHead);
+    QFETCH(bool, mapped);
+    // Lines up to 7 bytes before the head's end; the line there goes on past it.
+    const std::size_t head = TextInput::kDetectWindow + 1;
+    std::string text;
+    for (int i = 0; text.size() < head; ++i)
+        text += std::to_string(i) + (i % 3 == 0 ? "\r\n" : "\n");
+    text.resize(head - 8);
+    text += "\nabcdefg";
+    for (int i = 0; text.size() < head + std::size_t(pastHead); ++i)
+        text += i % 5 == 4 ? '\n' : 'x';
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("in.txt");
+    test::writeFile(path, QByteArray::fromStdString(text));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    FdSource source(fd, path.toStdString(), JobControl{});
+    std::uint64_t last = 0;
+    bool backwards = false;
+    JobControl control;
+    control.progress = [&](std::uint64_t done, std::uint64_t) {
+        backwards = backwards || done < last;
+        last = done;
+    };
+    TextInput in(source, Encoding::Auto, control, 8);
+    in.start();
+    std::string joined;
+    Segment seg;
+    while (in.next(seg)) {
+        joined.append(seg.data, seg.size);
+        if (seg.endsLine)
+            joined += '\n';
+    }
+    std::string expected;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        expected += text[i];
+    }
+    if (!expected.empty() && expected.back() != '\n')
+        expected += '\n';
+    QCOMPARE(in.usedMapping(), mapped);
+    QVERIFY(!backwards);
+    QCOMPARE(in.bytesRead(), std::uint64_t(text.size()));
+    QCOMPARE(joined.size(), expected.size());
+    QVERIFY(joined == expected);
 }
 
 QTEST_GUILESS_MAIN(TestFuzzFindings)
