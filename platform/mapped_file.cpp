@@ -1,9 +1,12 @@
 #include "mapped_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <mutex>
+#include <pthread.h>
+#include <system_error>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +27,12 @@ struct Slot {
     std::atomic<bool> lost{false};
 };
 constexpr int kSlots = 32;
+
+// The pager brings pages in this far ahead of the reader, this much at a time;
+// the reader gives back pages itself when the pager is this far behind.
+constexpr std::size_t kAhead = std::size_t{2} << 20;
+constexpr std::size_t kStep = std::size_t{1} << 20;
+constexpr std::size_t kMaxBehind = std::size_t{4} << 20;
 Slot g_slots[kSlots];
 
 std::uintptr_t g_pageSize = 4096;
@@ -122,7 +131,9 @@ std::unique_ptr<MappedFile> MappedFile::map(int fd, std::uint64_t offset, std::s
         return nullptr;
     }
     ::madvise(base, baseSize, MADV_SEQUENTIAL);
-    return std::unique_ptr<MappedFile>(new MappedFile(fd, offset + length, base, baseSize, skip, length, slot));
+    std::unique_ptr<MappedFile> map(new MappedFile(fd, offset + length, base, baseSize, skip, length, slot));
+    map->startPager();
+    return map;
 }
 
 MappedFile::MappedFile(
@@ -139,6 +150,12 @@ MappedFile::MappedFile(
 
 MappedFile::~MappedFile()
 {
+    if (m_pager.joinable()) {
+        m_stop.store(true, std::memory_order_release);
+        m_wake.fetch_add(1, std::memory_order_release);
+        m_wake.notify_one();
+        m_pager.join();
+    }
     freeSlot(m_slot);
     ::munmap(m_base, m_baseSize);
 }
@@ -153,27 +170,92 @@ int MappedFile::lostError() const
     return kInputShrank;
 }
 
-void MappedFile::willRead(std::size_t from, std::size_t to) const
+void MappedFile::advance(std::size_t done, std::size_t reading)
 {
-#if defined(MADV_POPULATE_READ)
+    if (!m_pager.joinable()) {
+        release(done); // pages are brought in by the reader's own faults
+        return;
+    }
+    m_done.store(done, std::memory_order_release);
+    m_reading.store(reading, std::memory_order_release);
+    m_wake.fetch_add(1, std::memory_order_release);
+    m_wake.notify_one();
+    // Should the pager fall far behind, memory must not grow meanwhile.
     const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
-    const std::size_t first = (skip + from) & ~(g_pageSize - 1);
-    const std::size_t last = skip + to;
-    if (last > first)
-        ::madvise(static_cast<char*>(m_base) + first, last - first, MADV_POPULATE_READ); // a hint: errors do not matter
+    if (skip + done > m_released.load(std::memory_order_relaxed) + kMaxBehind)
+        release(done);
+}
+
+void MappedFile::startPager()
+{
+    // The pager takes no signals: they go to the threads that expect them.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    for (const int sync : {SIGBUS, SIGSEGV, SIGFPE, SIGILL})
+        sigdelset(&all, sync);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    try {
+        m_pager = std::thread([this] { pager(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the reader does the page-table work itself.
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+void MappedFile::pager()
+{
+    const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
+    std::size_t populated = 0; // offset in m_base up to which pages were brought in
+    for (;;) {
+        const std::uint32_t wake = m_wake.load(std::memory_order_acquire);
+        if (m_stop.load(std::memory_order_acquire))
+            return;
+        const std::size_t reading = skip + m_reading.load(std::memory_order_acquire);
+        const std::size_t wanted = std::min(m_baseSize, reading + kAhead);
+        // The reader brings in what it is reading now; the pager goes on from there.
+        populated = std::max(populated, reading);
+        bool worked = false;
+        if (populated < wanted) {
+            const std::size_t to = std::min(wanted, populated + kStep);
+            populate(populated, to);
+            populated = to;
+            worked = true;
+        }
+        const std::size_t done = m_done.load(std::memory_order_acquire);
+        if (((skip + done) & ~(g_pageSize - 1)) > m_released.load(std::memory_order_relaxed)) {
+            release(done);
+            worked = true;
+        }
+        if (!worked)
+            m_wake.wait(wake, std::memory_order_acquire);
+    }
+}
+
+void MappedFile::populate(std::size_t from, std::size_t to) const
+{
+    // A hint: a page that cannot be brought in is met by the reader itself.
+#if defined(MADV_POPULATE_READ)
+    from &= ~(g_pageSize - 1);
+    if (to > from)
+        ::madvise(static_cast<char*>(m_base) + from, to - from, MADV_POPULATE_READ);
 #else
     (void)from;
     (void)to;
 #endif
 }
 
-void MappedFile::doneWith(std::size_t upTo)
+void MappedFile::release(std::size_t upTo)
 {
     const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
     const std::size_t whole = (skip + upTo) & ~(g_pageSize - 1);
-    if (whole > m_released) {
-        ::madvise(static_cast<char*>(m_base) + m_released, whole - m_released, MADV_DONTNEED);
-        m_released = whole;
+    std::size_t released = m_released.load(std::memory_order_relaxed);
+    // The reader and the pager may both give back; each range goes once.
+    while (whole > released) {
+        if (m_released.compare_exchange_weak(released, whole, std::memory_order_relaxed)) {
+            ::madvise(static_cast<char*>(m_base) + released, whole - released, MADV_DONTNEED);
+            return;
+        }
     }
 }
 

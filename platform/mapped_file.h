@@ -1,7 +1,9 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 namespace fwprep {
 
@@ -13,6 +15,10 @@ namespace fwprep {
 // in place of the vanished one and marks the mapping as lost; the reader checks
 // lostError() before it trusts what it has read. A SIGBUS anywhere else goes on to
 // the handler that was there before, or kills the process as usual.
+//
+// The page-table work of a large mapping (bringing pages in ahead of the
+// reader, giving back those behind it) costs about as much as reading the
+// bytes; a helper thread does it beside the reader.
 class MappedFile {
 public:
     // Maps `length` bytes of `fd` from `offset` on; null when the file cannot
@@ -29,14 +35,18 @@ public:
     // (its bytes were then read as zeros): kInputShrank when the file has got
     // shorter than the view, else EIO (the device failed to deliver it).
     int lostError() const;
-    // Hints that data()[from, to) is read next: the pages are brought in at once.
-    void willRead(std::size_t from, std::size_t to) const;
-    // Gives back the pages wholly before data() + upTo, which are not read
-    // again, so that the process does not grow by the size of the file.
-    void doneWith(std::size_t upTo);
+    // The reader is at data()[done, reading): the pages from `reading` on are
+    // brought in ahead of it, and those wholly before `done`, which are not
+    // read again, are given back, so that the process does not grow by the
+    // size of the file.
+    void advance(std::size_t done, std::size_t reading);
 
 private:
     MappedFile(int fd, std::uint64_t end, void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot);
+    void startPager();
+    void pager();
+    void populate(std::size_t from, std::size_t to) const;
+    void release(std::size_t upTo);
 
     int m_fd;                // the file, not owned
     std::uint64_t m_end;     // file offset of the view's end
@@ -45,7 +55,13 @@ private:
     const char* m_data;      // the byte at the offset asked for
     std::size_t m_size;
     int m_slot;              // where the SIGBUS handler knows it
-    std::size_t m_released = 0; // bytes of m_base given back
+    std::atomic<std::size_t> m_released{0}; // bytes of m_base given back
+
+    std::thread m_pager;     // not started when threads cannot be had
+    std::atomic<std::size_t> m_done{0};
+    std::atomic<std::size_t> m_reading{0};
+    std::atomic<std::uint32_t> m_wake{0}; // bumped for every change the pager must see
+    std::atomic<bool> m_stop{false};
 };
 
 } // namespace fwprep

@@ -200,10 +200,9 @@ void TextInput::advanceMapped()
     if (m_control.cancelled())
         throw Cancelled{};
     checkMapped();
-    m_map->doneWith(m_begin);
     const std::size_t from = m_end;
     const std::size_t to = std::min(m_begin + m_capacity, m_mapEnd);
-    m_map->willRead(from, to);
+    m_map->advance(m_begin, to);
     m_bytesRead += to - from;
     if (m_control.progress)
         m_control.progress(m_bytesRead, m_source.size());

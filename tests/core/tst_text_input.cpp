@@ -90,6 +90,7 @@ private slots:
     void firstLineEndFarAhead();
     void mappedFile_data();
     void mappedFile();
+    void mappedFileHeldLittle();
 };
 
 void TestTextInput::lines_data()
@@ -265,6 +266,51 @@ void TestTextInput::mappedFile()
     QCOMPARE(fromFile.mode, fromMemory.mode);
     QVERIFY(fromFile.largestSegment <= std::size_t(block));
     QVERIFY(fromFile.segmentsOnCharBoundaries);
+}
+
+std::uint64_t residentBytes()
+{
+    QFile statm("/proc/self/statm");
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toULongLong() * std::uint64_t(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+void TestTextInput::mappedFileHeldLittle()
+{
+    // However large the file, only a few megabytes of it are resident at any
+    // time while it is read through a mapping.
+    const std::size_t size = std::size_t{96} << 20;
+    QByteArray data;
+    data.reserve(qsizetype(size));
+    while (std::size_t(data.size()) < size)
+        data += "a line of forty characters, give or take\n";
+    QTemporaryDir dir;
+    const QString path = dir.filePath("big.txt");
+    test::writeFile(path, data);
+    const auto fileSize = std::uint64_t(data.size());
+    data.clear();
+    data.squeeze();
+
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    FdSource file(fd, path.toStdString(), JobControl{});
+    const std::uint64_t before = residentBytes();
+    QVERIFY(before > 0);
+    std::uint64_t most = before;
+    JobControl control;
+    control.progress = [&](std::uint64_t, std::uint64_t) { most = std::max(most, residentBytes()); };
+    TextInput in(file, Encoding::Auto, control);
+    in.start();
+    Segment seg;
+    std::size_t lines = 0;
+    while (in.next(seg))
+        lines += seg.endsLine;
+    QVERIFY(in.usedMapping());
+    QCOMPARE(in.bytesRead(), fileSize);
+    QCOMPARE(std::uint64_t(lines), fileSize / 41);
+    QVERIFY2(most - before < (std::uint64_t{24} << 20), qPrintable(QString::number(most - before)));
 }
 
 QTEST_APPLESS_MAIN(TestTextInput)
