@@ -172,17 +172,19 @@ int MappedFile::lostError() const
 
 void MappedFile::advance(std::size_t done, std::size_t reading)
 {
+    // From here on, offsets count from m_base.
+    const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
+    done += skip;
     if (!m_pager.joinable()) {
         release(done); // pages are brought in by the reader's own faults
         return;
     }
     m_done.store(done, std::memory_order_release);
-    m_reading.store(reading, std::memory_order_release);
+    m_reading.store(skip + reading, std::memory_order_release);
     m_wake.fetch_add(1, std::memory_order_release);
     m_wake.notify_one();
     // Should the pager fall far behind, memory must not grow meanwhile.
-    const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
-    if (skip + done > m_released.load(std::memory_order_relaxed) + kMaxBehind)
+    if (done > m_released.load(std::memory_order_relaxed) + kMaxBehind)
         release(done);
 }
 
@@ -205,13 +207,12 @@ void MappedFile::startPager()
 
 void MappedFile::pager()
 {
-    const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
-    std::size_t populated = 0; // offset in m_base up to which pages were brought in
+    std::size_t populated = 0; // pages before this were brought in
     for (;;) {
         const std::uint32_t wake = m_wake.load(std::memory_order_acquire);
         if (m_stop.load(std::memory_order_acquire))
             return;
-        const std::size_t reading = skip + m_reading.load(std::memory_order_acquire);
+        const std::size_t reading = m_reading.load(std::memory_order_acquire);
         const std::size_t wanted = std::min(m_baseSize, reading + kAhead);
         // The reader brings in what it is reading now; the pager goes on from there.
         populated = std::max(populated, reading);
@@ -222,11 +223,8 @@ void MappedFile::pager()
             populated = to;
             worked = true;
         }
-        const std::size_t done = m_done.load(std::memory_order_acquire);
-        if (((skip + done) & ~(g_pageSize - 1)) > m_released.load(std::memory_order_relaxed)) {
-            release(done);
+        if (release(m_done.load(std::memory_order_acquire)))
             worked = true;
-        }
         if (!worked)
             m_wake.wait(wake, std::memory_order_acquire);
     }
@@ -245,18 +243,18 @@ void MappedFile::populate(std::size_t from, std::size_t to) const
 #endif
 }
 
-void MappedFile::release(std::size_t upTo)
+bool MappedFile::release(std::size_t upTo)
 {
-    const auto skip = static_cast<std::size_t>(m_data - static_cast<const char*>(m_base));
-    const std::size_t whole = (skip + upTo) & ~(g_pageSize - 1);
+    const std::size_t whole = upTo & ~(g_pageSize - 1);
     std::size_t released = m_released.load(std::memory_order_relaxed);
     // The reader and the pager may both give back; each range goes once.
     while (whole > released) {
         if (m_released.compare_exchange_weak(released, whole, std::memory_order_relaxed)) {
             ::madvise(static_cast<char*>(m_base) + released, whole - released, MADV_DONTNEED);
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 } // namespace fwprep

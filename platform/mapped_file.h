@@ -45,8 +45,9 @@ private:
     MappedFile(int fd, std::uint64_t end, void* base, std::size_t baseSize, std::size_t skip, std::size_t size, int slot);
     void startPager();
     void pager();
+    // Offsets from m_base. release() is true when it gave back any page.
     void populate(std::size_t from, std::size_t to) const;
-    void release(std::size_t upTo);
+    bool release(std::size_t upTo);
 
     int m_fd;                // the file, not owned
     std::uint64_t m_end;     // file offset of the view's end
@@ -58,8 +59,8 @@ private:
     std::atomic<std::size_t> m_released{0}; // bytes of m_base given back
 
     std::thread m_pager;     // not started when threads cannot be had
-    std::atomic<std::size_t> m_done{0};
-    std::atomic<std::size_t> m_reading{0};
+    std::atomic<std::size_t> m_done{0};    // the reader's position, from m_base:
+    std::atomic<std::size_t> m_reading{0}; // done with, and reading up to
     std::atomic<std::uint32_t> m_wake{0}; // bumped for every change the pager must see
     std::atomic<bool> m_stop{false};
 };

@@ -24,14 +24,24 @@ TextInput::TextInput(ByteSource& source, Encoding encoding, const JobControl& co
 {
 }
 
-std::size_t TextInput::pull(char* dst, std::size_t size)
+void TextInput::stopIfCancelled() const
 {
     if (m_control.cancelled())
         throw Cancelled{};
-    const std::size_t got = m_source.read(dst, size);
+}
+
+void TextInput::counted(std::size_t got)
+{
     m_bytesRead += got;
     if (m_control.progress)
         m_control.progress(m_bytesRead, m_source.size());
+}
+
+std::size_t TextInput::pull(char* dst, std::size_t size)
+{
+    stopIfCancelled();
+    const std::size_t got = m_source.read(dst, size);
+    counted(got);
     return got;
 }
 
@@ -89,8 +99,7 @@ void TextInput::settleFirstLineEnd()
         std::unique_ptr<char[]> scan(new char[m_capacity]);
         std::uint64_t offset = m_head.size();
         for (;;) {
-            if (m_control.cancelled())
-                throw Cancelled{};
+            stopIfCancelled();
             const std::size_t got = m_source.readAt(offset, scan.get(), m_capacity);
             if (got == 0)
                 return;
@@ -197,15 +206,12 @@ void TextInput::checkMapped() const
 void TextInput::advanceMapped()
 {
     // The bytes held grow by the next window; nothing is copied.
-    if (m_control.cancelled())
-        throw Cancelled{};
+    stopIfCancelled();
     checkMapped();
     const std::size_t from = m_end;
     const std::size_t to = std::min(m_begin + m_capacity, m_mapEnd);
     m_map->advance(m_begin, to);
-    m_bytesRead += to - from;
-    if (m_control.progress)
-        m_control.progress(m_bytesRead, m_source.size());
+    counted(to - from);
     m_end = to;
     scanFrom(from);
 }

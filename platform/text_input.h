@@ -143,6 +143,8 @@ private:
         m_lastHigh = lastHigh;
     }
 
+    void stopIfCancelled() const;
+    void counted(std::size_t got); // bytes taken in: progress
     std::size_t pull(char* dst, std::size_t size);
     void readHead();
     void settleFirstLineEnd();
