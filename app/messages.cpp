@@ -61,6 +61,8 @@ std::optional<ScreenMessage> messageFor(JobKind kind, const JobError& error)
             + QString::fromStdString(error.reason));
     case Kind::Cancelled:
         return std::nullopt;
+    case Kind::OutOfMemory:
+        return critical(QStringLiteral("Bu iş için yeterli bellek yok."));
     }
     return std::nullopt;
 }

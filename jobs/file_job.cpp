@@ -1,6 +1,7 @@
 #include "file_job.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -38,8 +39,19 @@ JobResult runFileJob(const FileJob& job, const JobControl& control)
         return e;
     }
 
+    // The output first: a descriptor it names must be held before the input
+    // is opened, which could otherwise take the number of a closed one.
+    std::unique_ptr<JobOutput> output;
+    try {
+        output = std::make_unique<JobOutput>(isStandard(job.output) ? "-" : job.output);
+    } catch (const IoError& e) {
+        return fileError(JobError::Kind::OutputUnwritable, e.path, e.error);
+    }
+
     std::unique_ptr<FdSource> source;
     if (isStandard(job.input)) {
+        if (::fcntl(STDIN_FILENO, F_GETFD) < 0)
+            return fileError(JobError::Kind::InputUnreadable, "-", kDescriptorClosed);
         source = std::make_unique<FdSource>(STDIN_FILENO, "-", control, false);
     } else {
         int error = 0;
@@ -52,19 +64,12 @@ JobResult runFileJob(const FileJob& job, const JobControl& control)
         source = std::make_unique<FdSource>(fd, job.input, control);
     }
 
-    const bool toStdout = isStandard(job.output);
-    if (toStdout ? isSameFile(source->fd(), STDOUT_FILENO) : isSameFile(source->fd(), job.output))
+    if (output->isSameFile(source->fd()))
         return fileError(JobError::Kind::InputIsOutput, job.input);
 
     try {
-        if (toStdout) {
-            FdSink sink(STDOUT_FILENO, "-");
-            runTransform(*source, sink, job.params, control);
-        } else {
-            AtomicFile file(job.output);
-            runTransform(*source, file, job.params, control);
-            file.commit();
-        }
+        runTransform(*source, output->open(control), job.params, control);
+        output->commit();
     } catch (const IoError& e) {
         return fileError(e.side == IoError::Side::Input ? JobError::Kind::InputUnreadable
                                                         : JobError::Kind::OutputUnwritable,
@@ -72,7 +77,7 @@ JobResult runFileJob(const FileJob& job, const JobControl& control)
     } catch (const Cancelled&) {
         return JobError{JobError::Kind::Cancelled};
     } catch (const std::bad_alloc&) {
-        return fileError(JobError::Kind::OutputUnwritable, job.output, ENOMEM);
+        return JobError{JobError::Kind::OutOfMemory};
     }
     return std::nullopt;
 }

@@ -18,6 +18,7 @@ struct JobError {
         InputIsOutput,    // `path` is the output file itself
         OutputUnwritable, // `path` cannot be written: `reason`
         Cancelled,        // the caller cancelled; the old output is untouched
+        OutOfMemory,      // the job could not get the memory it needs
     };
     explicit JobError(Kind k, Field f = Field::Count)
         : kind(k)

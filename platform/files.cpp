@@ -25,17 +25,25 @@ int openForReading(const std::string& path, int& error)
     return fd;
 }
 
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return (S_ISREG(a.st_mode) || S_ISFIFO(a.st_mode)) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
 bool isSameFile(int fd, const std::string& path)
 {
     struct stat a {}, b {};
-    return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return ::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && sameFile(a, b);
 }
 
 bool isSameFile(int fd1, int fd2)
 {
     struct stat a {}, b {};
-    return ::fstat(fd1, &a) == 0 && ::fstat(fd2, &b) == 0 && S_ISREG(a.st_mode) && a.st_dev == b.st_dev
-        && a.st_ino == b.st_ino;
+    return ::fstat(fd1, &a) == 0 && ::fstat(fd2, &b) == 0 && sameFile(a, b);
 }
 
 } // namespace fwprep

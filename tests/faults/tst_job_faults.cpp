@@ -498,7 +498,9 @@ void TestJobFaults::outputIsSymlink()
 void TestJobFaults::endlessInputCancelled_data()
 {
     QTest::addColumn<JobKind>("kind");
-    QTest::addColumn<QString>("source"); // "fifo", "lines" (a FIFO fed without end), "zero", "cancelled"
+    // "fifo", "lines" (a FIFO fed without end), "zero", "cancelled"; or an
+    // output FIFO: "no reader", "stalled reader" (never reads)
+    QTest::addColumn<QString>("source");
 
     for (const auto kind : {JobKind::Split, JobKind::Join}) {
         const char* k = kind == JobKind::Split ? "split" : "join";
@@ -506,6 +508,8 @@ void TestJobFaults::endlessInputCancelled_data()
         QTest::addRow("%s, FIFO fed lines without end", k) << kind << "lines";
         QTest::addRow("%s, /dev/zero (one endless line)", k) << kind << "zero";
         QTest::addRow("%s, cancelled before the start", k) << kind << "cancelled";
+        QTest::addRow("%s, output FIFO that never gets a reader", k) << kind << "no reader";
+        QTest::addRow("%s, output FIFO whose reader never reads", k) << kind << "stalled reader";
     }
 }
 
@@ -515,16 +519,24 @@ void TestJobFaults::endlessInputCancelled()
     QFETCH(QString, source);
 
     QTemporaryDir dir;
-    const QString output = dir.filePath("out.txt");
-    writeFile(output, kOld);
+    const bool toFifo = source.contains("reader");
+    const QString output = dir.filePath(toFifo ? "out.fifo" : "out.txt");
+    if (toFifo)
+        QCOMPARE(mkfifo(qPrintable(output), 0600), 0);
+    else
+        writeFile(output, kOld);
     QString input = dir.filePath("in.fifo");
     if (source == "zero")
         input = "/dev/zero";
-    else if (source == "cancelled")
+    else if (source == "cancelled" || source == "no reader")
         writeFile(input = dir.filePath("in.txt"), "abc\n");
+    else if (source == "stalled reader")
+        writeFile(input = dir.filePath("in.txt"), manyLines(8 << 20, 40)); // far more than a pipe holds
     else
         QCOMPARE(mkfifo(qPrintable(input), 0600), 0);
     const QStringList before = entries(dir.path());
+    // A reader that opens the output FIFO and never reads from it.
+    const int stalled = source == "stalled reader" ? open(qPrintable(output), O_RDONLY | O_NONBLOCK) : -1;
 
     // Feeds the FIFO until the job has ended. Opened read-write so that the
     // open never waits, and non-blocking so that the thread can stop.
@@ -561,12 +573,18 @@ void TestJobFaults::endlessInputCancelled()
     stop = true;
     if (feeder.joinable())
         feeder.join();
+    if (stalled >= 0)
+        close(stalled);
     QVERIFY2(ended, "the job did not see the cancel");
     const JobResult r = job.get();
 
     QVERIFY2(r && r->kind == JobError::Kind::Cancelled, qPrintable(show(r)));
     QCOMPARE(entries(dir.path()), before);
-    QCOMPARE(readFile(output), kOld);
+    struct stat st {};
+    if (toFifo)
+        QVERIFY(lstat(qPrintable(output), &st) == 0 && S_ISFIFO(st.st_mode));
+    else
+        QCOMPARE(readFile(output), kOld);
 }
 
 QTEST_GUILESS_MAIN(TestJobFaults)

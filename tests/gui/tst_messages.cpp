@@ -128,6 +128,7 @@ void TestMessages::wording_data()
     unwritable.reason = "No space left on device";
     row("output unwritable", split, unwritable, critical,
         QStringLiteral("Dosya yazılamadı: /opt/fwprep/test1.txt\nNo space left on device"));
+    row("out of memory", join, error(K::OutOfMemory), critical, QStringLiteral("Bu iş için yeterli bellek yok."));
 }
 
 void TestMessages::wording()
