@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cctype>
-#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include "messages.h"
 #include "number.h"
 #include "progress_bar.h"
+#include "signals.h"
 
 namespace {
 
@@ -23,25 +23,6 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 std::atomic<bool> g_cancel{false};
-
-extern "C" void onSignal(int)
-{
-    g_cancel.store(true);
-}
-
-// Ctrl+C and SIGTERM cancel the job, which then ends within a fraction of a
-// second and cleans up. Writing to standard output, a second signal ends the
-// program at once (a write to a stalled pipe may never return); writing a file,
-// every signal only cancels, so that no temporary file is left behind.
-void installSignalHandlers(bool secondSignalEnds)
-{
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = secondSignalEnds ? SA_RESETHAND : 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 struct Command {
     const char* name;
@@ -165,7 +146,7 @@ int runCommand(const Command& command, const std::vector<std::string>& args)
     if (job.output.empty())
         return fail(kExitUsage, "--output: the file name is empty");
 
-    installSignalHandlers(job.output == "-");
+    fwprep::cli::handleSignals(g_cancel);
     fwprep::cli::ProgressBar bar(stderr);
     JobControl control;
     control.cancel = &g_cancel;

@@ -1,10 +1,13 @@
 // fwprep-cli end to end when things go wrong: a write that fails half way, a
 // full standard output, a read that fails, an output behind a loop of links,
 // and endless inputs stopped by a signal. Each must exit with status 1 and one
-// line "fwprep-cli: ..." on standard error, leave no temporary file, and keep
-// the old output byte for byte.
+// line "fwprep-cli: ..." on standard error (or end by the signal sent, as it
+// would have without fwprep's handlers), leave no temporary file, and keep the
+// old output byte for byte. Then outputs that are not plain files, outputs the
+// user may not replace, and odd names, as a shell hands them over.
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -12,9 +15,14 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include "errors.h"
 #include "fault_helpers.h"
 #include "test_files.h"
 
@@ -25,10 +33,15 @@ namespace {
 const QByteArray kOld("old output\r\nsecond line\r\n");
 
 struct Run {
-    int exitCode = -1;
+    int exitCode = -1; // -1 when ended by a signal
     QByteArray out;
     QByteArray err;
+    int signal = 0; // the signal that ended it
 };
+
+// The signals that end a program by default and that fwprep-cli catches.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU,
+    SIGVTALRM, SIGPROF, SIGIO, SIGXFSZ};
 
 struct Options {
     QString workDir;
@@ -46,8 +59,13 @@ Run runCli(const QStringList& args, const Options& options)
         p.setStandardOutputFile(options.stdoutFile);
     const rlim_t limit = options.fileSizeLimit;
     p.setChildProcessModifier([limit] {
+        // As a shell starts a program: every signal at its default action.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const int sig : kEndingSignals)
+            std::signal(sig, SIG_DFL);
         if (limit != RLIM_INFINITY) {
-            std::signal(SIGXFSZ, SIG_IGN);
             rlimit r{};
             getrlimit(RLIMIT_FSIZE, &r);
             r.rlim_cur = limit;
@@ -69,8 +87,40 @@ Run runCli(const QStringList& args, const Options& options)
         p.waitForFinished();
         return {-2, {}, "did not finish"};
     }
+    const bool crashed = p.exitStatus() != QProcess::NormalExit;
+    return {crashed ? -1 : p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError(),
+        crashed ? p.exitCode() : 0};
+}
+
+// Runs a shell script in `workDir`, with $CLI naming fwprep-cli and keep(),
+// which says on standard error when the file it names is no longer of the
+// type `test` checks for, and passes the exit status of the command before on.
+Run runScript(const QString& script, const QString& workDir)
+{
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    p.setStandardInputFile(QProcess::nullDevice());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CLI", FWPREP_CLI);
+    p.setProcessEnvironment(env);
+    p.start("/bin/sh", {"-c", "keep() { rc=$?; test $1 \"$2\" || echo \"$2: replaced\" >&2; return $rc; }\n" + script});
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return {-2, {}, "did not finish"};
+    }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
         p.readAllStandardError()};
+}
+
+// Temporary files left anywhere below `folder`.
+QStringList strayTemporaries(const QString& folder)
+{
+    QStringList found;
+    QDirIterator it(folder, {"*.tmp"}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
 }
 
 } // namespace
@@ -81,6 +131,8 @@ private slots:
     void failures_data();
     void failures();
     void outputThroughSymlink();
+    void outputs_data();
+    void outputs();
 };
 
 void TestCliFaults::failures_data()
@@ -89,7 +141,7 @@ void TestCliFaults::failures_data()
     QTest::addColumn<qint64>("fileSizeLimit"); // 0: none
     QTest::addColumn<bool>("stdoutFull");
     QTest::addColumn<int>("signal");
-    QTest::addColumn<QString>("message"); // after "fwprep-cli: ", with %1 for the test folder
+    QTest::addColumn<QString>("message"); // after "fwprep-cli: "; empty: the signal ends the program
 
     const QString tooLarge = reasonFor(EFBIG), full = reasonFor(ENOSPC);
     QTest::newRow("split, write fails half way (file-size limit)")
@@ -116,6 +168,13 @@ void TestCliFaults::failures_data()
     QTest::newRow("split, endless /dev/zero, SIGINT")
         << QStringList{"split", "-n", "9", "-w", "1000", "/dev/zero", "-o", "link.txt"} << qint64(0) << false << SIGINT
         << "cancelled; the output was left as it was";
+    // Ended as the signal would end it, but without a temporary file left behind.
+    for (const int sig : kEndingSignals) {
+        if (sig != SIGINT && sig != SIGTERM && sig != SIGXFSZ)
+            QTest::addRow("join, endless /dev/zero, %s", sigabbrev_np(sig))
+                << QStringList{"join", "-n", "2", "-w", "3", "/dev/zero", "-o", "link.txt"} << qint64(0) << false
+                << sig << QString();
+    }
     QTest::newRow("split, output link loops")
         << QStringList{"split", "-n", "2", "-w", "3", "small.txt", "-o", "loop-a"} << qint64(0) << false << 0
         << "loop-a: cannot write: " + reasonFor(ELOOP);
@@ -154,8 +213,13 @@ void TestCliFaults::failures()
     options.signal = signal;
     const Run r = runCli(args, options);
 
-    QCOMPARE(r.err, ("fwprep-cli: " + message + "\n").toUtf8());
-    QCOMPARE(r.exitCode, 1);
+    if (message.isEmpty()) {
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.signal, signal);
+    } else {
+        QCOMPARE(r.err, ("fwprep-cli: " + message + "\n").toUtf8());
+        QCOMPARE(r.exitCode, 1);
+    }
     QCOMPARE(r.out, QByteArray());
     QCOMPARE(entries(dir.path()), before);
     QCOMPARE(entries(dir.filePath("data")), QStringList{"target.txt"});
@@ -183,6 +247,102 @@ void TestCliFaults::outputThroughSymlink()
     QCOMPARE(QFileInfo(dir.filePath("link.txt")).symLinkTarget(), dir.filePath("data/target.txt"));
     QCOMPARE(entries(dir.path()), (QStringList{"data", "in.txt", "link.txt"}));
     QCOMPARE(entries(dir.filePath("data")), QStringList{"target.txt"});
+}
+
+void TestCliFaults::outputs_data()
+{
+    QTest::addColumn<QString>("script"); // run in the test folder, which holds in.txt ("abc\n") and a socket "sock"
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // standard error
+    QTest::addColumn<QString>("file");    // read afterwards
+    QTest::addColumn<QByteArray>("content");
+
+    const QString split = "$CLI split -n1 -w2 ";
+    const QString asRoot = "[ $(id -u) = 0 ] || exit 77; ";
+    const QString asNobody = "chmod 755 .; setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    const auto row = [](const char* name, const QString& script, int exitCode, const QString& message,
+                         const QString& file = {}, const QByteArray& content = {}) {
+        QTest::newRow(name) << script << exitCode << message << file << content;
+    };
+
+    // A descriptor the caller opened: written where it stands, never opened afresh.
+    row("/dev/stdout between lines the shell writes", "{ echo header; " + split + "-o /dev/stdout in.txt; echo trailer; } > got.txt",
+        0, "", "got.txt", "header\nab\ntrailer\n");
+    row("/dev/stdout in append mode", "echo old > got.txt; { echo header; " + split + "-o /dev/stdout in.txt; } >> got.txt",
+        0, "", "got.txt", "old\nheader\nab\n");
+    row("/dev/fd/3 at its offset", "exec 3>got.txt; echo header >&3; " + split + "-o /dev/fd/3 in.txt && echo trailer >&3",
+        0, "", "got.txt", "header\nab\ntrailer\n");
+    row("/proc/self/fd/3 at its offset", "exec 3>got.txt; echo header >&3; " + split + "-o /proc/self/fd/3 in.txt",
+        0, "", "got.txt", "header\nab\n");
+    row("a link to /dev/stdout", "ln -s /dev/stdout link; { echo header; " + split + "-o link in.txt; } > got.txt",
+        0, "", "got.txt", "header\nab\n");
+    row("/dev/stdout into a pipe", split + "-o /dev/stdout in.txt | cat > got.txt", 0, "", "got.txt", "ab\n");
+    row("the input itself through /dev/fd/3", split + "-o /dev/fd/3 in.txt 3>>in.txt", 1,
+        "fwprep-cli: in.txt: the input is the output file itself\n", "in.txt", "abc\n");
+    row("a closed descriptor", split + "-o /dev/fd/9 in.txt", 1, "fwprep-cli: /dev/fd/9: cannot write: It is closed\n");
+    row("standard output closed", split + "in.txt >&-", 1, "fwprep-cli: standard output: cannot write: It is closed\n");
+
+    // A FIFO or device named by its path: written in place.
+    row("FIFO with a reader", "mkfifo ff; timeout 10 cat ff > got.txt & " + split + "-o ff in.txt; keep -p ff; wait", 0,
+        "", "got.txt", "ab\n");
+    row("FIFO whose reader comes later", "mkfifo ff; " + split + "-o ff in.txt & sleep 0.3; timeout 10 cat ff > got.txt; wait $!; keep -p ff",
+        0, "", "got.txt", "ab\n");
+    row("character device", asRoot + "mknod null c 1 3 || exit 77; " + split + "-o null in.txt; keep -c null", 0, "");
+    row("character device that is full", asRoot + "mknod full c 1 7 || exit 77; " + split + "-o full in.txt; keep -c full",
+        1, "fwprep-cli: full: cannot write: " + reasonFor(ENOSPC) + "\n");
+    row("block device", asRoot + "mknod blk b 7 0 || exit 77; " + split + "-o blk in.txt; keep -b blk", 1,
+        "fwprep-cli: blk: cannot write: " + reasonFor(fwprep::kBlockDevice) + "\n");
+    row("socket", split + "-o sock in.txt; keep -S sock", 1,
+        "fwprep-cli: sock: cannot write: " + reasonFor(fwprep::kSocket) + "\n");
+
+    // Files the user may not replace, and what a replaced file keeps.
+    row("read-only output", asRoot + "mkdir own; echo old > own/out.txt; chmod 444 own/out.txt; chown -R nobody:nogroup own; "
+        + asNobody + split + "-o own/out.txt in.txt", 1, "fwprep-cli: own/out.txt: cannot write: " + reasonFor(EACCES) + "\n",
+        "own/out.txt", "old\n");
+    row("writable output in a folder that is not", asRoot + "mkdir locked; echo old > locked/out.txt; chown nobody locked/out.txt; "
+        + asNobody + split + "-o locked/out.txt in.txt", 1,
+        "fwprep-cli: locked/out.txt: cannot write: " + reasonFor(fwprep::kFolderNotWritable) + "\n", "locked/out.txt", "old\n");
+    row("owner, group and mode kept", asRoot + "echo old > out.txt; chown nobody:nogroup out.txt; chmod 664 out.txt; "
+        + split + "-o out.txt in.txt && stat -c '%U:%G %a' out.txt > got.txt", 0, "", "got.txt", "nobody:nogroup 664\n");
+
+    const QString longName(250, 'n');
+    row("output name of 250 bytes", split + "-o " + longName + " in.txt", 0, "", longName, "ab\n");
+#if !defined(__SANITIZE_ADDRESS__)
+    // Just enough address space to start, not enough for the job's buffers.
+    row("not enough memory",
+        "for v in $(seq 2000 250 50000); do (ulimit -v $v; $CLI --version) >/dev/null && break; done 2>/dev/null; "
+        "ulimit -v $((v + 250)); " + split + "-o out.txt in.txt", 1, "fwprep-cli: not enough memory to run the job\n",
+        "out.txt", QByteArray());
+#endif
+}
+
+void TestCliFaults::outputs()
+{
+    QFETCH(QString, script);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath("in.txt"), "abc\n");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray sockPath = QFile::encodeName(dir.filePath("sock"));
+    QVERIFY(sock >= 0 && std::size_t(sockPath.size()) < sizeof address.sun_path);
+    std::memcpy(address.sun_path, sockPath.constData(), std::size_t(sockPath.size()));
+    QCOMPARE(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const Run r = runScript(script, dir.path());
+    ::close(sock);
+    if (r.exitCode == 77)
+        QSKIP("needs root and the right to make device nodes");
+    QCOMPARE(r.err, message.toUtf8());
+    QCOMPARE(r.exitCode, exitCode);
+    if (!file.isEmpty())
+        QCOMPARE(readFile(dir.filePath(file)), content);
+    QCOMPARE(strayTemporaries(dir.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestCliFaults)
