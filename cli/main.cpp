@@ -61,7 +61,7 @@ const std::vector<cli::OptionSpec> kOptions = {
     {'w', "width", "WIDTH", "Characters per piece or column: an integer in 0..32767."},
     {'e', "encoding", "ENC", "How characters are counted: auto (UTF-8 when the text is valid UTF-8, else one byte each), utf-8, bytes. Default: auto."},
     {'\0', "eol", "EOL", "Output line end: auto (as the input's first line end), lf, crlf. Default: auto."},
-    {'o', "output", "FILE", "Write to FILE, replacing it only when the job has completed (default: standard output)."},
+    {'o', "output", "FILE", "Write to FILE (default: standard output); a regular file is replaced only when the job has completed."},
     {'\0', "progress", nullptr, "Show a progress bar on standard error."},
     {'h', "help", nullptr, "Show this help."},
 };
