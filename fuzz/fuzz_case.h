@@ -53,12 +53,6 @@ public:
         m_done += got;
         return got;
     }
-    std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size) override
-    {
-        if (offset >= m_failAt)
-            throw IoError{IoError::Side::Input, path(), EIO};
-        return m_inner.readAt(offset, dst, size);
-    }
     bool seekable() const override { return m_inner.seekable(); }
     std::uint64_t size() const override { return m_inner.size(); }
     const std::string& path() const override { return m_inner.path(); }

@@ -46,7 +46,6 @@ void checkReading(ByteSource& source, const FuzzCase& c, const model::Reading& w
     std::vector<std::string> lines;
     try {
         in.start();
-        expect(in.charMode() == want.mode, "character mode");
         expect(in.hasByteOrderMark() == want.bom, "byte-order mark");
         expect((in.firstLineEnd() == LineEnd::CrLf) == want.crlf, "first line end");
 
@@ -72,6 +71,8 @@ void checkReading(ByteSource& source, const FuzzCase& c, const model::Reading& w
             cuts.clear();
         }
         expect(!in.next(seg), "lines after the end");
+        expect(in.charMode() == want.mode, "character mode");
+        expect(in.modeSettled() == want.settled, "mode settled");
         expect(in.bytesRead() == c.text.size(), "bytes read");
     } catch (const IoError& e) {
         expect(c.failAt != UINT64_MAX, "read error without a failing read");

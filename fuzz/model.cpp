@@ -70,23 +70,32 @@ bool validPrefix(const std::string& s, std::size_t i)
     return false;
 }
 
-// The detection rule: every byte of the first 64 KiB belongs to a valid
-// sequence; a sequence cut by the end of the window (not by the end of the
-// input) is given the benefit of the doubt when it could still become valid.
-bool looksLikeUtf8(const std::string& data)
+// The detection rule: in the 64 KiB from the first byte above 0x7F on, more
+// valid multi-byte sequences than bytes that belong to none. A sequence cut
+// by the end of the window (not by the end of the input) counts as neither
+// when it could still become valid.
+bool looksLikeUtf8(const std::string& data, std::size_t first)
 {
-    const bool cutByWindow = data.size() > kWindow;
-    const std::string window = data.substr(0, kWindow);
+    const bool cutByWindow = data.size() - first > kWindow;
+    const std::string window = data.substr(first, kWindow);
+    std::size_t valid = 0;
+    std::size_t invalid = 0;
     std::size_t i = 0;
     while (i < window.size()) {
         const std::size_t len = validLength(window, i);
-        if (len > 0) {
+        if (len == 1) {
+            i += 1;
+        } else if (len > 1) {
+            valid += 1;
             i += len;
-            continue;
+        } else if (cutByWindow && window.size() - i < 4 && validPrefix(window, i)) {
+            break;
+        } else {
+            invalid += 1;
+            i += 1;
         }
-        return cutByWindow && window.size() - i < 4 && validPrefix(window, i);
     }
-    return true;
+    return valid > invalid;
 }
 
 // Where the characters of a line start, one offset per character, then the
@@ -126,7 +135,13 @@ Reading read(const std::string& data, Encoding encoding)
     } else if (encoding == Encoding::Utf8) {
         r.mode = CharMode::Utf8;
     } else if (encoding == Encoding::Auto) {
-        r.mode = looksLikeUtf8(data) ? CharMode::Utf8 : CharMode::Bytes;
+        // Nothing to decide before the first byte above 0x7F: ASCII reads the
+        // same in both modes, and the mode says UTF-8 meanwhile.
+        std::size_t first = 0;
+        while (first < data.size() && static_cast<unsigned char>(data[first]) < 0x80)
+            ++first;
+        r.settled = first < data.size();
+        r.mode = !r.settled || looksLikeUtf8(data, first) ? CharMode::Utf8 : CharMode::Bytes;
     }
     bool firstEnd = true;
     std::size_t at = start;
@@ -138,8 +153,8 @@ Reading read(const std::string& data, Encoding encoding)
         }
         std::string line = data.substr(at, lf - at);
         const bool cr = !line.empty() && line.back() == '\r';
-        if (firstEnd)
-            r.crlf = cr;
+        if (firstEnd) // looked for within a first line of 1 MiB at most
+            r.crlf = cr && line.size() - 1 <= TextInput::kFirstLineLookahead;
         firstEnd = false;
         if (cr)
             line.pop_back();

@@ -23,8 +23,8 @@ std::size_t validLength(const std::string& s, std::size_t i);
 // True when s[i..], fewer than four bytes and all that is known, could still be
 // completed to a valid sequence.
 bool validPrefix(const std::string& s, std::size_t i);
-// The detection rule over the first 64 KiB.
-bool looksLikeUtf8(const std::string& data);
+// The detection rule over the 64 KiB from `first`, the first byte above 0x7F.
+bool looksLikeUtf8(const std::string& data, std::size_t first);
 
 // Where the characters of a line start, one offset per character, then the
 // line's length.
@@ -36,6 +36,7 @@ std::string charRange(const std::string& line, const std::vector<std::size_t>& s
 struct Reading {
     CharMode mode = CharMode::Bytes;
     bool bom = false;
+    bool settled = true; // false: detection met no byte above 0x7F
     bool crlf = false; // the first line end is CR LF
     std::vector<std::string> lines;
 };

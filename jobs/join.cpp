@@ -14,13 +14,46 @@ namespace {
 constexpr std::size_t kShortColumn = 16;
 static_assert(kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
 
-template <CharMode Mode>
-void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
-    std::string_view prefix)
-{
-    const std::uint64_t groupSize = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+struct JoinState {
+    JoinState(std::uint64_t groupSize_, std::size_t width_, std::string_view lineEnd)
+        : groupSize(groupSize_)
+        , width(width_)
+        , end(lineEnd)
+    {
+    }
+    std::uint64_t groupSize; // 0: one output line for all
+    std::size_t width;
+    LineEndBytes end;
     std::uint64_t inGroup = 0; // columns written on the current output line
-    const LineEndBytes end(lineEnd);
+    // A line that arrives in several segments is gathered here, up to `width`
+    // characters, because its fill spaces must go out before it.
+    std::string column;
+    std::size_t columnChars = 0;
+    bool midLine = false;
+    bool first = true;
+};
+
+// Runs until the input ends (true), or until the character mode is settled
+// differently under it (false): `seg` then holds the segment that the loop of
+// the other mode goes on with (`resume`).
+template <CharMode Mode>
+bool joinLoop(TextInput& in, OutputBuffer& out, JoinState& st, std::string_view prefix, Segment& seg, bool resume)
+{
+    // Local copies, which writes through the output's char pointers cannot alias.
+    const std::uint64_t groupSize = st.groupSize;
+    const std::size_t width = st.width;
+    const LineEndBytes end = st.end;
+    std::uint64_t inGroup = st.inGroup;
+    std::string& column = st.column;
+    std::size_t columnChars = st.columnChars;
+    bool midLine = st.midLine;
+    bool first = st.first;
+    const auto keep = [&] {
+        st.inGroup = inGroup;
+        st.columnChars = columnChars;
+        st.midLine = midLine;
+        st.first = first;
+    };
     const auto columnDone = [&] {
         if (++inGroup == groupSize) {
             end.appendTo(out);
@@ -49,14 +82,11 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
         return true;
     };
 
-    bool first = true;
-    // A line that arrives in several segments is gathered here, up to `width`
-    // characters, because its fill spaces must go out before it.
-    std::string column;
-    std::size_t columnChars = 0;
-    bool midLine = false;
-    Segment seg;
-    while (in.next(seg)) {
+    for (bool have = resume || in.next(seg); have; have = in.next(seg)) {
+        if (!seg.ascii && in.charMode() != Mode) {
+            keep();
+            return false;
+        }
         if (first) {
             out.append(prefix.data(), prefix.size());
             first = false;
@@ -79,8 +109,8 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
         columnChars = 0;
         columnDone();
     }
-    if (inGroup > 0)
-        end.appendTo(out);
+    keep();
+    return true;
 }
 
 } // namespace
@@ -88,11 +118,17 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
 void joinLines(TextInput& in, OutputBuffer& out, int count, int width, std::string_view lineEnd,
     std::string_view prefix)
 {
-    const auto k = static_cast<std::size_t>(width);
-    if (in.charMode() == CharMode::Utf8)
-        joinLoop<CharMode::Utf8>(in, out, count, k, lineEnd, prefix);
-    else
-        joinLoop<CharMode::Bytes>(in, out, count, k, lineEnd, prefix);
+    JoinState st(count > 0 ? static_cast<std::uint64_t>(count) : 0, static_cast<std::size_t>(width), lineEnd);
+    Segment seg;
+    // The mode may be settled late, once (see TextInput::charMode).
+    for (bool resume = false;; resume = true) {
+        const bool done = in.charMode() == CharMode::Utf8 ? joinLoop<CharMode::Utf8>(in, out, st, prefix, seg, resume)
+                                                          : joinLoop<CharMode::Bytes>(in, out, st, prefix, seg, resume);
+        if (done)
+            break;
+    }
+    if (st.inGroup > 0)
+        st.end.appendTo(out);
 }
 
 } // namespace fwprep

@@ -14,6 +14,8 @@ struct SplitState {
     LineEndBytes lineEnd;
     int piece = 0;              // index of the piece being filled
     std::size_t pieceChars = 0; // characters already in it
+    bool first = true;          // nothing handed out yet
+    bool midLine = false;       // part of the current line has been cut
 };
 
 // Cuts one segment of a line into the pieces still open.
@@ -59,16 +61,15 @@ void cutShortLine(const char* d, std::size_t len, const SplitState& s, OutputBuf
     out.commit(dst);
 }
 
+// Runs until the input ends (true), or until the character mode is settled
+// differently under it (false): `seg` then holds the segment that the loop of
+// the other mode goes on with (`resume`).
 template <CharMode Mode>
-void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
-    std::string_view prefix)
+bool splitLoop(TextInput& in, OutputBuffer& out, SplitState& state, std::string_view prefix, Segment& seg, bool resume)
 {
-    Segment seg;
-    if (count <= 0) {
-        while (in.next(seg)) { } // read through, so that read errors still show
-        return;
-    }
-    SplitState s{count, width, LineEndBytes(lineEnd)};
+    SplitState s = state; // a local copy, which writes through the output's char pointers cannot alias
+    const int count = s.count;
+    const std::size_t width = s.width;
     const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
     const auto closeLine = [&] {
         // Close the piece in progress, then the empty ones past the line's end.
@@ -90,24 +91,28 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
         return true;
     };
 
-    bool first = true;
-    bool midLine = false;
-    while (in.next(seg)) {
-        if (first) {
-            out.append(prefix.data(), prefix.size());
-            first = false;
+    for (bool have = resume || in.next(seg); have; have = in.next(seg)) {
+        if (!seg.ascii && in.charMode() != Mode) {
+            state = s;
+            return false;
         }
-        if (!midLine && seg.endsLine) {
+        if (s.first) {
+            out.append(prefix.data(), prefix.size());
+            s.first = false;
+        }
+        if (!s.midLine && seg.endsLine) {
             wholeLine(seg.data, seg.size, seg.ascii);
             in.forEachWholeLine(wholeLine); // the rest of the block, in one go
             continue;
         }
         if (width > 0)
             cutSegment<Mode>(seg.data, seg.data + seg.size, s, out);
-        midLine = !seg.endsLine;
-        if (!midLine)
+        s.midLine = !seg.endsLine;
+        if (!s.midLine)
             closeLine();
     }
+    state = s;
+    return true;
 }
 
 } // namespace
@@ -115,11 +120,19 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
 void splitLines(TextInput& in, OutputBuffer& out, int count, int width, std::string_view lineEnd,
     std::string_view prefix)
 {
-    const auto k = static_cast<std::size_t>(width);
-    if (in.charMode() == CharMode::Utf8)
-        splitLoop<CharMode::Utf8>(in, out, count, k, lineEnd, prefix);
-    else
-        splitLoop<CharMode::Bytes>(in, out, count, k, lineEnd, prefix);
+    Segment seg;
+    if (count <= 0) {
+        while (in.next(seg)) { } // read through, so that read errors still show
+        return;
+    }
+    SplitState s{count, static_cast<std::size_t>(width), LineEndBytes(lineEnd)};
+    // The mode may be settled late, once (see TextInput::charMode).
+    for (bool resume = false;; resume = true) {
+        const bool done = in.charMode() == CharMode::Utf8 ? splitLoop<CharMode::Utf8>(in, out, s, prefix, seg, resume)
+                                                          : splitLoop<CharMode::Bytes>(in, out, s, prefix, seg, resume);
+        if (done)
+            return;
+    }
 }
 
 } // namespace fwprep

@@ -12,11 +12,6 @@
 
 namespace fwprep {
 
-std::size_t ByteSource::readAt(std::uint64_t, char*, std::size_t)
-{
-    return 0;
-}
-
 std::unique_ptr<MappedFile> ByteSource::mapRest(std::size_t, std::size_t)
 {
     return nullptr;
@@ -31,8 +26,13 @@ FdSource::FdSource(int fd, std::string path, const JobControl& control, bool own
     struct stat st {};
     if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) {
         m_regular = true;
-        m_size = static_cast<std::uint64_t>(st.st_size);
-        ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        // A file handed on as standard input may have been read in part
+        // already: the input starts where its read position is.
+        const off_t start = ::lseek(m_fd, 0, SEEK_CUR);
+        const auto begin = static_cast<std::uint64_t>(start > 0 ? start : 0);
+        const auto end = static_cast<std::uint64_t>(st.st_size);
+        m_size = end > begin ? end - begin : 0;
+        ::posix_fadvise(m_fd, static_cast<off_t>(begin), 0, POSIX_FADV_SEQUENTIAL);
     }
 }
 
@@ -59,19 +59,6 @@ std::size_t FdSource::read(char* dst, std::size_t size)
         if (errno == EINTR || errno == EAGAIN)
             continue;
         throw IoError{IoError::Side::Input, m_path, errno};
-    }
-}
-
-std::size_t FdSource::readAt(std::uint64_t offset, char* dst, std::size_t size)
-{
-    for (;;) {
-        if (m_control.cancelled())
-            throw Cancelled{};
-        const ssize_t got = ::pread(m_fd, dst, size, static_cast<off_t>(offset));
-        if (got >= 0)
-            return static_cast<std::size_t>(got);
-        if (errno != EINTR)
-            throw IoError{IoError::Side::Input, m_path, errno};
     }
 }
 
@@ -107,15 +94,6 @@ std::size_t MemorySource::read(char* dst, std::size_t size)
     const std::size_t n = std::min({size, m_chunk, m_data.size() - m_pos});
     std::memcpy(dst, m_data.data() + m_pos, n);
     m_pos += n;
-    return n;
-}
-
-std::size_t MemorySource::readAt(std::uint64_t offset, char* dst, std::size_t size)
-{
-    if (offset >= m_data.size())
-        return 0;
-    const std::size_t n = std::min({size, m_chunk, m_data.size() - static_cast<std::size_t>(offset)});
-    std::memcpy(dst, m_data.data() + offset, n);
     return n;
 }
 

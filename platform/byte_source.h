@@ -15,9 +15,6 @@ public:
     virtual ~ByteSource() = default;
     // Reads up to `size` bytes; 0 means the end of the input.
     virtual std::size_t read(char* dst, std::size_t size) = 0;
-    // Reads at an absolute offset without moving the read position; only
-    // called when seekable(). Returns 0 at the end.
-    virtual std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size);
     virtual bool seekable() const { return false; }
     // Maps the rest of the input for reading without copies, beginning `held`
     // bytes before the read position (bytes the caller has read and still
@@ -25,7 +22,8 @@ public:
     // that read() goes on with the mapping's last `slack` bytes. Null when the
     // input cannot be mapped; it is then read as before.
     virtual std::unique_ptr<MappedFile> mapRest(std::size_t held, std::size_t slack);
-    // Total size in bytes when known in advance, else 0.
+    // Size in bytes from where the input starts (the read position it was
+    // handed over at) to its end, when known in advance; else 0.
     virtual std::uint64_t size() const { return 0; }
     virtual const std::string& path() const = 0;
 };
@@ -42,7 +40,6 @@ public:
     FdSource& operator=(const FdSource&) = delete;
 
     std::size_t read(char* dst, std::size_t size) override;
-    std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size) override;
     bool seekable() const override { return m_regular; }
     std::unique_ptr<MappedFile> mapRest(std::size_t held, std::size_t slack) override;
     std::uint64_t size() const override { return m_size; }
@@ -64,7 +61,6 @@ class MemorySource final : public ByteSource {
 public:
     explicit MemorySource(std::string data, std::size_t chunk = SIZE_MAX, bool seekable = true);
     std::size_t read(char* dst, std::size_t size) override;
-    std::size_t readAt(std::uint64_t offset, char* dst, std::size_t size) override;
     bool seekable() const override { return m_seekable; }
     std::uint64_t size() const override { return m_data.size(); }
     const std::string& path() const override { return m_path; }

@@ -36,59 +36,74 @@ constexpr std::size_t kMaxBehind = std::size_t{4} << 20;
 Slot g_slots[kSlots];
 
 std::uintptr_t g_pageSize = 4096;
+// The disposition that was there before ours: a SIGBUS that is not about our
+// mappings is given back to it. Written only while ours is not installed.
 struct sigaction g_previous {};
-std::once_flag g_installOnce;
-bool g_installed = false;
+std::mutex g_installLock;
 
-void onBusError(int sig, siginfo_t* info, void* context)
+static_assert(std::atomic<std::uintptr_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+    "the SIGBUS handler reads the slots");
+
+// Only what is safe in a signal handler happens here: lock-free atomic loads
+// and stores, mmap (not on POSIX's list, but on Linux a bare system call that
+// takes no lock and allocates nothing in the C library), sigaction and raise
+// (both async-signal-safe); errno is kept as it was.
+void onBusError(int sig, siginfo_t* info, void*)
 {
-    const auto addr = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    for (Slot& slot : g_slots) {
-        const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
-        if (begin == 0 || addr < begin || addr >= slot.end.load(std::memory_order_acquire))
-            continue;
-        // Zeros in place of the page the file no longer has; the access that
-        // faulted is made again on return and now succeeds.
-        void* page = reinterpret_cast<void*>(addr & ~(g_pageSize - 1));
-        if (::mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-            slot.lost.store(true, std::memory_order_release);
-            return;
+    const int savedErrno = errno;
+    // Only a fault (si_code > 0) can be about a page of ours; a SIGBUS sent by
+    // kill() or raise() carries no address worth looking at.
+    if (info != nullptr && info->si_code > 0) {
+        const auto addr = reinterpret_cast<std::uintptr_t>(info->si_addr);
+        for (Slot& slot : g_slots) {
+            const std::uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+            if (begin == 0 || addr < begin || addr >= slot.end.load(std::memory_order_acquire))
+                continue;
+            // Zeros in place of the page the file no longer has; the access that
+            // faulted is made again on return and now succeeds.
+            void* page = reinterpret_cast<void*>(addr & ~(g_pageSize - 1));
+            if (::mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+                slot.lost.store(true, std::memory_order_release);
+                errno = savedErrno;
+                return;
+            }
+            break;
         }
-        break;
     }
-    // Not one of ours: whoever handled SIGBUS before us gets it.
-    if ((g_previous.sa_flags & SA_SIGINFO) != 0 && g_previous.sa_sigaction != nullptr) {
-        g_previous.sa_sigaction(sig, info, context);
-        return;
-    }
-    if ((g_previous.sa_flags & SA_SIGINFO) == 0 && g_previous.sa_handler != SIG_DFL
-        && g_previous.sa_handler != SIG_IGN) {
-        g_previous.sa_handler(sig);
-        return;
-    }
-    // The default action. A fault would strike again on return; a SIGBUS
-    // sent by kill() would not, so it is sent once more, to be taken as soon
-    // as this handler returns.
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    ::sigaction(SIGBUS, &dfl, nullptr);
-    ::raise(SIGBUS);
+    // Not ours: the previous disposition comes back, as if ours had never been
+    // there. A fault strikes again when this handler returns and is taken by
+    // it, with its own address; a SIGBUS that was sent is sent once more, and
+    // is taken as soon as this handler returns (SIGBUS is blocked until then).
+    // The next mapping puts ours back (installHandler).
+    ::sigaction(SIGBUS, &g_previous, nullptr);
+    if (info == nullptr || info->si_code <= 0)
+        ::raise(sig);
+    errno = savedErrno;
 }
 
+// Puts our handler in place unless it is there already; the one found there
+// becomes the previous disposition.
 bool installHandler()
 {
-    std::call_once(g_installOnce, [] {
+    const std::lock_guard<std::mutex> lock(g_installLock);
+    static const bool pageSizeKnown = [] {
         const long page = ::sysconf(_SC_PAGESIZE);
         if (page > 0)
             g_pageSize = static_cast<std::uintptr_t>(page);
-        struct sigaction action {};
-        action.sa_sigaction = onBusError;
-        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-        sigemptyset(&action.sa_mask);
-        g_installed = ::sigaction(SIGBUS, &action, &g_previous) == 0;
-    });
-    return g_installed;
+        return true;
+    }();
+    (void)pageSizeKnown;
+    struct sigaction current {};
+    if (::sigaction(SIGBUS, nullptr, &current) != 0)
+        return false;
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == onBusError)
+        return true;
+    g_previous = current;
+    struct sigaction action {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGBUS, &action, nullptr) == 0;
 }
 
 int claimSlot(std::uintptr_t begin, std::uintptr_t end)

@@ -13,8 +13,10 @@ namespace fwprep {
 // SIGBUS on the first touch of a page past its new end. Every MappedFile is
 // therefore known to a process-wide SIGBUS handler, which puts a page of zeros
 // in place of the vanished one and marks the mapping as lost; the reader checks
-// lostError() before it trusts what it has read. A SIGBUS anywhere else goes on to
-// the handler that was there before, or kills the process as usual.
+// lostError() before it trusts what it has read. A SIGBUS anywhere else is
+// given back to the disposition that was there before (put back in place, and
+// the signal taken again), as if ours had never been there; the next mapping
+// puts ours back on top.
 //
 // The page-table work of a large mapping (bringing pages in ahead of the
 // reader, giving back those behind it) costs about as much as reading the

@@ -10,8 +10,8 @@ namespace fwprep {
 
 namespace {
 constexpr char kBom[] = "\xEF\xBB\xBF";
-// On an input that cannot be read ahead, look this far for the first line end.
-constexpr std::size_t kLineEndLookahead = std::size_t{1} << 20;
+// The head is read in steps of this size: the first 64 KiB and a byte.
+constexpr std::size_t kHeadStep = TextInput::kDetectWindow + 1;
 } // namespace
 
 TextInput::TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize)
@@ -39,33 +39,28 @@ void TextInput::counted(std::size_t got)
 
 std::size_t TextInput::pull(char* dst, std::size_t size)
 {
+    if (m_sourceDone)
+        return 0; // a terminal would wait for a second end
     stopIfCancelled();
     const std::size_t got = m_source.read(dst, size);
+    m_sourceDone = got == 0;
     counted(got);
     return got;
 }
 
-void TextInput::readHead()
+std::size_t TextInput::pullIntoHead(std::size_t size)
 {
-    // One byte past the detection window tells whether a sequence at its end is
-    // cut by the window or by the real end of the input.
-    const std::size_t want = kDetectWindow + 1;
-    m_head.resize(want);
-    std::size_t have = 0;
-    while (have < want) {
-        const std::size_t got = pull(m_head.data() + have, want - have);
-        if (got == 0)
-            break;
-        have += got;
-    }
-    m_head.resize(have);
+    const std::size_t old = m_head.size();
+    m_head.resize(old + size);
+    const std::size_t got = pull(m_head.data() + old, size);
+    m_head.resize(old + got);
+    return got;
 }
 
 void TextInput::start()
 {
-    readHead();
-    const bool headIsAll = m_head.size() <= kDetectWindow;
-
+    while (m_head.size() < 3 && pullIntoHead(kHeadStep) > 0) {
+    }
     if (m_encoding != Encoding::Bytes && m_head.compare(0, 3, kBom) == 0) {
         m_bom = true;
         m_headPos = 3;
@@ -73,58 +68,61 @@ void TextInput::start()
     } else if (m_encoding == Encoding::Utf8) {
         m_mode = CharMode::Utf8;
     } else if (m_encoding == Encoding::Auto) {
-        const std::size_t window = std::min(m_head.size(), kDetectWindow);
-        m_mode = utf8::isValid(m_head.data(), window, headIsAll) ? CharMode::Utf8 : CharMode::Bytes;
+        // Settled at the first byte above 0x7F (settleMode); ASCII until then.
+        m_mode = CharMode::Utf8;
+        m_detected = true;
+        m_undecided = true;
     }
-    settleFirstLineEnd();
+    findFirstLineEnd();
 }
 
-void TextInput::settleFirstLineEnd()
+void TextInput::findFirstLineEnd()
 {
-    const auto lineEndAt = [](const char* data, std::size_t lf, char before) {
-        return (lf > 0 ? data[lf - 1] : before) == '\r' ? LineEnd::CrLf : LineEnd::Lf;
-    };
-    const char* first = m_head.data() + m_headPos;
-    const std::size_t headLeft = m_head.size() - m_headPos;
-    if (const void* lf = std::memchr(first, '\n', headLeft)) {
-        m_firstLineEnd = lineEndAt(first, static_cast<const char*>(lf) - first, '\0');
-        return;
+    // The same bounded look on every input, file or pipe, so that the same
+    // bytes give the same output however they come; and nothing is read twice.
+    // The bound leaves room for a first line of the full length and its CR LF.
+    const std::size_t bound = m_headPos + kFirstLineLookahead + 2;
+    std::size_t searched = m_headPos;
+    for (;;) {
+        if (const void* lf = std::memchr(m_head.data() + searched, '\n', m_head.size() - searched)) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(lf) - m_head.data());
+            if (at > m_headPos && m_head[at - 1] == '\r')
+                m_firstLineEnd = LineEnd::CrLf;
+            return;
+        }
+        searched = m_head.size();
+        if (searched >= bound || pullIntoHead(std::min(kHeadStep, bound - searched)) == 0)
+            return;
     }
-    if (m_head.size() <= kDetectWindow)
-        return; // the whole input is in the head and has no line end
+}
 
-    char last = headLeft > 0 ? m_head.back() : '\0';
-    if (m_source.seekable()) {
-        // Look further without keeping what was looked at.
-        std::unique_ptr<char[]> scan(new char[m_capacity]);
-        std::uint64_t offset = m_head.size();
-        for (;;) {
-            stopIfCancelled();
-            const std::size_t got = m_source.readAt(offset, scan.get(), m_capacity);
-            if (got == 0)
-                return;
-            if (const void* lf = std::memchr(scan.get(), '\n', got)) {
-                m_firstLineEnd = lineEndAt(scan.get(), static_cast<const char*>(lf) - scan.get(), last);
-                return;
-            }
-            last = scan[got - 1];
-            offset += got;
-        }
-    }
-    // A pipe can only be read once: read ahead a bounded amount.
-    while (m_head.size() < kLineEndLookahead) {
+void TextInput::settleMode()
+{
+    // Every byte handed out so far was ASCII: the first one above 0x7F is among
+    // the bytes held, from m_begin on.
+    const char* first = m_data + m_begin;
+    const char* const held = m_data + m_end;
+    while (first < held && static_cast<unsigned char>(*first) < 0x80)
+        ++first;
+    // The window begins there. One byte more tells a sequence cut by the window
+    // from one cut by the end of the input. What is read for it beyond the
+    // bytes held is kept in m_head, to be handed out next.
+    const std::size_t want = kDetectWindow + 1;
+    std::string window(first, std::min(want, static_cast<std::size_t>(held - first)));
+    if (m_map && window.size() < want)
+        window.append(held, std::min(want - window.size(), m_mapEnd - m_end));
+    if (window.size() < want && m_headPos < m_head.size())
+        window.append(m_head, m_headPos, want - window.size());
+    while (window.size() < want) {
         const std::size_t old = m_head.size();
-        m_head.resize(std::min(kLineEndLookahead, old + kDetectWindow));
-        const std::size_t got = pull(m_head.data() + old, m_head.size() - old);
-        m_head.resize(old + got);
-        if (got == 0)
-            return;
-        if (const void* lf = std::memchr(m_head.data() + old, '\n', got)) {
-            m_firstLineEnd = lineEndAt(m_head.data() + old, static_cast<const char*>(lf) - (m_head.data() + old), last);
-            return;
-        }
-        last = m_head.back();
+        if (pullIntoHead(want - window.size()) == 0)
+            break;
+        window.append(m_head, old);
     }
+    const bool atRealEnd = window.size() <= kDetectWindow;
+    const utf8::Tally t = utf8::tally(window.data(), std::min(window.size(), kDetectWindow), atRealEnd);
+    m_mode = t.valid > t.invalid ? CharMode::Utf8 : CharMode::Bytes;
+    m_undecided = false;
 }
 
 std::size_t TextInput::holdBack(const char* begin, const char* end) const
@@ -235,6 +233,8 @@ bool TextInput::nextSlow(Segment& segment)
         // Look on through the bytes held for the next LF.
         while (m_lineEnds == 0 && m_chunk + 64 < m_end)
             scanFrom(m_chunk + 64);
+        if (m_undecided && m_lastHigh >= 0)
+            settleMode(); // before any byte above 0x7F is handed out
         if (m_lineEnds != 0)
             return next(segment);
 

@@ -12,7 +12,7 @@
 namespace fwprep {
 
 enum class Encoding {
-    Auto,  // byte-order mark, else a look at the first 64 KiB
+    Auto,  // byte-order mark, else a look at the bytes from the first one above 0x7F
     Utf8,  // UTF-8 without looking (a byte-order mark is still skipped)
     Bytes, // one byte is one character, no byte-order mark handling
 };
@@ -41,21 +41,37 @@ struct Segment {
 class TextInput {
 public:
     static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
+    // Without a byte-order mark, the bytes that decide the encoding: this many
+    // from the first byte above 0x7F on.
     static constexpr std::size_t kDetectWindow = std::size_t{64} << 10;
+    // A first line longer than this (not counting a byte-order mark or its
+    // line end) is not looked through for its line end.
+    static constexpr std::size_t kFirstLineLookahead = std::size_t{1} << 20;
     // The bytes of a segment may be read (never used) up to this far past its
     // end, so that hot loops can copy short pieces with fixed-size moves.
     static constexpr std::size_t kReadSlack = 64;
 
     TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize = kDefaultBlock);
 
-    // Reads the head of the input: settles the character mode, the byte-order
-    // mark and the first line end. Must be called once before next().
+    // Reads the head of the input: the byte-order mark and the first line end.
+    // Must be called once before next().
     void start();
 
+    // How characters are counted. Under Encoding::Auto without a byte-order
+    // mark, the mode is settled when the first byte above 0x7F comes up, before
+    // the segment that holds it is handed out; until then every byte was ASCII,
+    // which reads the same in both modes, and the answer is Utf8. A loop that
+    // dispatches on the mode must ask again after next() has handed out a
+    // segment whose `ascii` is false.
     CharMode charMode() const { return m_mode; }
+    // Whether the mode is taken from the bytes (Encoding::Auto, no byte-order mark).
+    bool modeDetected() const { return m_detected; }
+    // False while the mode is still to be detected: at the end of the input,
+    // that it held no byte above 0x7F.
+    bool modeSettled() const { return !m_undecided; }
     bool hasByteOrderMark() const { return m_bom; }
-    // The first line end of the input; LF when it has none (or, on an input that
-    // cannot be read ahead, none within the first block).
+    // The first line end of the input; LF when it has none within
+    // kFirstLineLookahead bytes of the first line.
     LineEnd firstLineEnd() const { return m_firstLineEnd; }
 
     bool next(Segment& segment)
@@ -118,7 +134,10 @@ private:
         std::size_t chunk = m_chunk;
         std::uint64_t lineEnds = m_lineEnds;
         std::int64_t lastHigh = m_lastHigh;
+        const bool undecided = m_undecided;
         for (bool more = true; more;) {
+            if (undecided && lastHigh >= 0)
+                break; // the first byte above 0x7F: the mode is settled first (nextSlow)
             while (lineEnds != 0) {
                 const std::size_t lf = chunk + static_cast<std::size_t>(__builtin_ctzll(lineEnds));
                 lineEnds &= lineEnds - 1;
@@ -146,8 +165,9 @@ private:
     void stopIfCancelled() const;
     void counted(std::size_t got); // bytes taken in: progress
     std::size_t pull(char* dst, std::size_t size);
-    void readHead();
-    void settleFirstLineEnd();
+    std::size_t pullIntoHead(std::size_t size);
+    void findFirstLineEnd();
+    void settleMode();
     void refill();
     bool enterMapped();
     void advanceMapped();
@@ -171,11 +191,14 @@ private:
     std::uint64_t m_lineEnds = 0;   // LFs of that chunk not yet handed out
     std::int64_t m_lastHigh = -1;   // last byte above 0x7F looked at (-1: none)
     bool m_eof = false;
+    bool m_sourceDone = false; // the source has reported its end
     bool m_inLine = false;     // part of the current line has been handed out
     std::string m_head;        // bytes read ahead at start, handed out first
     std::size_t m_headPos = 0;
     std::uint64_t m_bytesRead = 0;
     CharMode m_mode = CharMode::Bytes;
+    bool m_detected = false;
+    bool m_undecided = false; // detected, and no byte above 0x7F met yet
     bool m_bom = false;
     LineEnd m_firstLineEnd = LineEnd::Lf;
 };

@@ -105,11 +105,18 @@ inline bool isValidPrefix(const unsigned char* p, std::size_t avail)
     return sequenceLength(seq, 4) > static_cast<int>(avail);
 }
 
-// True when every byte of [data, data + size) belongs to a valid sequence. A
-// sequence cut by the end counts as valid, if it can still become one, unless
-// `atRealEnd` says nothing follows.
-inline bool isValid(const char* data, std::size_t size, bool atRealEnd)
+// What a stretch of text says about being UTF-8: its valid multi-byte
+// sequences, and its bytes that belong to no valid sequence (each counted
+// once). A sequence cut by the end of the stretch counts as neither when it
+// could still become valid, unless `atRealEnd` says that nothing follows.
+struct Tally {
+    std::size_t valid = 0;
+    std::size_t invalid = 0;
+};
+
+inline Tally tally(const char* data, std::size_t size, bool atRealEnd)
 {
+    Tally t;
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + size;
     while (p < end) {
@@ -117,18 +124,20 @@ inline bool isValid(const char* data, std::size_t size, bool atRealEnd)
             ++p;
             continue;
         }
-        const int len = sequenceLength(p, static_cast<std::size_t>(end - p));
+        const auto left = static_cast<std::size_t>(end - p);
+        const int len = sequenceLength(p, left);
         if (len > 0) {
+            ++t.valid;
             p += len;
             continue;
         }
-        const auto left = static_cast<std::size_t>(end - p);
         if (!atRealEnd && incompleteTail(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end)) == left
             && isValidPrefix(p, left))
-            return true;
-        return false;
+            break;
+        ++t.invalid;
+        ++p;
     }
-    return true;
+    return t;
 }
 
 } // namespace fwprep::utf8

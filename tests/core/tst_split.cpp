@@ -77,6 +77,34 @@ void TestSplit::split_data()
     QTest::newRow("BOM alone, no lines") << QByteArray("\xEF\xBB\xBF") << 3 << 2 << autoEnc << autoEol << QByteArray();
     QTest::newRow("largest n and k") << QByteArray("abc\n") << 32767 << 32767 << autoEnc << autoEol
                                      << QByteArray("abc\n") + QByteArray(32766, '\n');
+    // Under -e auto the 64 KiB from the first byte above 0x7F decide, however
+    // far in it comes, also in the middle of a line that comes in pieces.
+    const std::string record1254 = "00002 \xDE\xDD\xDE" "L\xDD\x92" "DE OF\xDD" "S  0000107\n";
+    QTest::newRow("1254 after 70 KB of ASCII is single-byte")
+        << QByteArray::fromStdString(test::asciiThen(72000, record1254)) << 3 << 9 << autoEnc << autoEol
+        << QByteArray::fromStdString(repeatLine(repeatLine(std::string(9, 'a') + "\n", 3), 1125)
+               + "00002 \xDE\xDD\xDE\nL\xDD\x92" "DE OF\xDD\nS  000010\n");
+    QTest::newRow("UTF-8 with a stray byte stays UTF-8")
+        << QByteArray("\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1\n\xC3\xA7\x61\xC4\x9F\xFE\x72\xC4\xB1\n") << 2 << 3 << autoEnc
+        << autoEol << QByteArray("\xC3\xA7\x61\xC4\x9F\n\x72\xC4\xB1\n\xC3\xA7\x61\xC4\x9F\n\xFE\x72\xC4\xB1\n");
+    QTest::newRow("1254 after ASCII in the same line") << QByteArray("abcdefghij\xDE\xDD\x92zzz\n") << 3 << 5 << autoEnc
+                                                       << autoEol << QByteArray("abcde\nfghij\n\xDE\xDD\x92zz\n");
+    QTest::newRow("UTF-8 after ASCII in the same line") << QByteArray("abcdefghij\xC3\xA7\xDD\x92zzzz\n") << 3 << 5
+                                                        << autoEnc << autoEol
+                                                        << QByteArray("abcde\nfghij\n\xC3\xA7\xDD\x92zzz\n");
+    // Around the end of a block: the same bytes as with the encoding given.
+    const std::string tail1254 = "\xDE\xDD\x92" + std::string(40, 'c') + "\n";
+    const std::string tailUtf8 = "\xC3\xA7\xDD\x92" + std::string(40, 'c') + "\n";
+    for (const int shift : {-1, 0, 1}) {
+        const std::size_t at = test::kSecondBlockEnd + std::size_t(shift);
+        for (const bool is1254 : {true, false}) {
+            const std::string in = test::asciiThen(at, is1254 ? tail1254 : tailUtf8);
+            const JobParams forced{JobKind::Split, 2, 32, is1254 ? Encoding::Bytes : Encoding::Utf8};
+            QTest::addRow("%s from 1 MiB + 64 KiB %+d", is1254 ? "1254" : "UTF-8", shift)
+                << QByteArray::fromStdString(in) << 2 << 32 << autoEnc << autoEol
+                << QByteArray::fromStdString(test::transformBytes(in, forced, std::size_t{1} << 20, SIZE_MAX));
+        }
+    }
     const std::string longLine = repeatLine("0123456789", 300);
     QTest::newRow("pieces wider than the block")
         << QByteArray::fromStdString(longLine + "\n") << 2 << 1000 << autoEnc << autoEol

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 #include "byte_source.h"
@@ -16,16 +17,21 @@ namespace {
 
 struct ReadResult {
     QList<QByteArray> lines;
-    CharMode mode;
+    CharMode mode; // when all was read
     bool bom;
     LineEnd lineEnd;
+    bool settled = true;       // false: detection met no byte above 0x7F
+    std::uint64_t total = 0;   // the input's size, as progress gives it
     std::size_t largestSegment = 0;
     bool segmentsOnCharBoundaries = true;
 };
 
 ReadResult readFrom(ByteSource& source, Encoding encoding, std::size_t block, bool* usedMapping = nullptr)
 {
-    TextInput in(source, encoding, JobControl{}, block);
+    JobControl control;
+    std::uint64_t total = 0;
+    control.progress = [&total](std::uint64_t, std::uint64_t all) { total = all; };
+    TextInput in(source, encoding, control, block);
     in.start();
     ReadResult r{{}, in.charMode(), in.hasByteOrderMark(), in.firstLineEnd()};
     QByteArray line;
@@ -45,6 +51,9 @@ ReadResult readFrom(ByteSource& source, Encoding encoding, std::size_t block, bo
     }
     if (usedMapping)
         *usedMapping = in.usedMapping();
+    r.mode = in.charMode();
+    r.settled = in.modeSettled();
+    r.total = total;
     return r;
 }
 
@@ -135,7 +144,7 @@ void TestTextInput::detection_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("encoding");
-    QTest::addColumn<int>("mode"); // 0 bytes, 1 UTF-8
+    QTest::addColumn<int>("mode"); // 0 bytes, 1 UTF-8, 2 not settled: all ASCII
     QTest::addColumn<bool>("bom");
     QTest::addColumn<QByteArray>("firstLine");
 
@@ -144,7 +153,7 @@ void TestTextInput::detection_data()
     const QByteArray turkishUtf8("\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1"); // "çağrı"
     const QByteArray turkish1254("\xE7\x61\xF0\x72\xFD");             // "çağrı" in Windows-1254
 
-    QTest::newRow("ASCII") << QByteArray("abc\n") << autoEnc << 1 << false << QByteArray("abc");
+    QTest::newRow("ASCII needs no decision") << QByteArray("abc\n") << autoEnc << 2 << false << QByteArray("abc");
     QTest::newRow("Turkish UTF-8") << turkishUtf8 + "\n" << autoEnc << 1 << false << turkishUtf8;
     QTest::newRow("Turkish Windows-1254") << turkish1254 + "\n" << autoEnc << 0 << false << turkish1254;
     QTest::newRow("BOM is skipped") << bom + "ab\n" << autoEnc << 1 << true << QByteArray("ab");
@@ -163,8 +172,22 @@ void TestTextInput::detection_data()
     const QByteArray fill(int(TextInput::kDetectWindow) - 1, 'a');
     QTest::newRow("sequence cut by the window end") << fill + "\xC3\xA7" << autoEnc << 1 << false << fill + "\xC3\xA7";
     QTest::newRow("window-sized file cut at its end") << fill + "\xC3" << autoEnc << 0 << false << fill + "\xC3";
-    QTest::newRow("invalid byte past the window") << fill + "a\xFF" << autoEnc << 1 << false << fill + "a\xFF";
+    QTest::newRow("window starts at the first byte above 0x7F") << fill + "a\xFF" << autoEnc << 0 << false << fill + "a\xFF";
     QTest::newRow("invalid byte at the window's last byte") << fill + "\xFF" + "b" << autoEnc << 0 << false << fill + "\xFF" + "b";
+
+    // Valid sequences against bytes in none: more valid ones make UTF-8.
+    const QByteArray records = turkishUtf8 + "\n" + turkishUtf8 + "\xFE\n" + turkishUtf8 + "\n";
+    QTest::newRow("UTF-8 with a stray byte in its first records") << records << autoEnc << 1 << false << turkishUtf8;
+    QTest::newRow("tie is single-byte") << QByteArray("\xC3\xA7 \xFF\n") << autoEnc << 0 << false << QByteArray("\xC3\xA7 \xFF");
+    QTest::newRow("truncated sequence at the end counts its bytes")
+        << QByteArray("\xC3\xA7\xC3\xA7\xE2\x82") << autoEnc << 0 << false << QByteArray("\xC3\xA7\xC3\xA7\xE2\x82");
+    // Only the 64 KiB from the first byte above 0x7F count, however far in.
+    const QByteArray ascii = QByteArray(70000, 'a') + "\n";
+    QTest::newRow("1254 after 70 KB of ASCII") << ascii + turkish1254 << autoEnc << 0 << false << ascii.chopped(1);
+    QTest::newRow("UTF-8 after 70 KB of ASCII") << ascii + turkishUtf8 << autoEnc << 1 << false << ascii.chopped(1);
+    QTest::newRow("invalid bytes past the window from the first") << turkishUtf8 + fill + "\xFF\xFF\xFF\xFF"
+        << autoEnc << 1 << false << turkishUtf8 + fill + "\xFF\xFF\xFF\xFF";
+    QTest::newRow("ASCII up to the end") << ascii + ascii << autoEnc << 2 << false << ascii.chopped(1);
 }
 
 void TestTextInput::detection()
@@ -176,7 +199,7 @@ void TestTextInput::detection()
     QFETCH(QByteArray, firstLine);
     for (const auto& f : test::framings()) {
         const ReadResult r = readAll(data, Encoding(encoding), f.block, f.chunk);
-        QCOMPARE(int(r.mode), mode);
+        QCOMPARE(r.settled ? int(r.mode) : 2, mode);
         QCOMPARE(r.bom, bom);
         QCOMPARE(r.lines.value(0), firstLine);
         QVERIFY(r.segmentsOnCharBoundaries);
@@ -203,20 +226,31 @@ void TestTextInput::longLineStreams()
 void TestTextInput::firstLineEndFarAhead_data()
 {
     QTest::addColumn<bool>("seekable");
-    QTest::addColumn<int>("distance");
+    QTest::addColumn<bool>("bom");
+    QTest::addColumn<int>("distance"); // length of the first line
     QTest::addColumn<int>("lineEnd");
-    // A file can be looked ahead in as far as needed; a pipe only within 1 MiB.
-    QTest::newRow("file, 3 MiB ahead") << true << (3 << 20) << int(LineEnd::CrLf);
-    QTest::newRow("pipe, 512 KiB ahead") << false << (512 << 10) << int(LineEnd::CrLf);
-    QTest::newRow("pipe, 3 MiB ahead falls back to LF") << false << (3 << 20) << int(LineEnd::Lf);
+    // The first line end counts when the first line is at most 1 MiB long (not
+    // counting a byte-order mark or the CR), on a file as on a pipe.
+    const int mib = int(TextInput::kFirstLineLookahead);
+    for (const bool seekable : {true, false}) {
+        for (const bool bom : {false, true}) {
+            const QString kind = QString(seekable ? "file" : "pipe") + (bom ? ", BOM" : "");
+            QTest::newRow(qPrintable(kind + ", 512 KiB")) << seekable << bom << (512 << 10) << int(LineEnd::CrLf);
+            QTest::newRow(qPrintable(kind + ", 1 MiB")) << seekable << bom << mib << int(LineEnd::CrLf);
+            QTest::newRow(qPrintable(kind + ", 1 MiB + 1 falls back to LF")) << seekable << bom << mib + 1 << int(LineEnd::Lf);
+        }
+        QTest::newRow(seekable ? "file, 3 MiB falls back to LF" : "pipe, 3 MiB falls back to LF")
+            << seekable << false << 3 * mib << int(LineEnd::Lf);
+    }
 }
 
 void TestTextInput::firstLineEndFarAhead()
 {
     QFETCH(bool, seekable);
+    QFETCH(bool, bom);
     QFETCH(int, distance);
     QFETCH(int, lineEnd);
-    const QByteArray data = QByteArray(distance, 'x') + "\r\nshort\n";
+    const QByteArray data = (bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + QByteArray(distance, 'x') + "\r\nshort\r\n";
     const ReadResult r = readAll(data, Encoding::Auto, 4096, 65536, seekable);
     QCOMPARE(int(r.lineEnd), lineEnd);
     QCOMPARE(r.lines.size(), 2);
@@ -240,10 +274,29 @@ void TestTextInput::mappedFile_data()
     }
     const QByteArray small = mixedText(std::size_t(64 << 10) + 4096, 4096, false);
     QTest::newRow("too small to be worth mapping") << small << (1 << 20) << 0 << false;
+
+    // The first line end and the encoding are looked for from where the input
+    // starts; the bytes before it (CRLF lines, here) do not count.
+    const QByteArray longFirst = QByteArray(100000, 'x') + "\nab\n" + mixedText(200000, 4096, true);
+    QTest::newRow("first line 100 KB, read position not at 0") << longFirst << 4096 << 120001 << true;
+    QTest::newRow("first line 100 KB, read position not at 0, read") << longFirst << (1 << 20) << 120001 << false;
+    const QByteArray late1254 = QByteArray(70000, 'a') + "\n00002 \xDE\xDD\xDE" "L\xDD\x92" "DE OF\xDD" "S\n" + mixedText(200000, 4096, true);
+    QTest::newRow("1254 after 70 KB of ASCII") << late1254 << 4096 << 0 << true;
+    QTest::newRow("1254 after 70 KB of ASCII, read position not at 0") << late1254 << 4096 << 120001 << true;
+    QTest::newRow("first line 1 MiB + 1") << QByteArray((1 << 20) + 1, 'x') + "\r\n" + longFirst << 4096 << 0 << true;
+    QTest::newRow("first byte above 0x7F in the mapping's last bytes")
+        << mixedText(std::size_t(3) << 20, 4096, true) + "\xC3\xA7\n" << 65536 << 0 << true;
 }
 
 void TestTextInput::mappedFile()
 {
+    // Bytes before the read position: CRLF lines, which must not count.
+    const auto before = [](int size) {
+        QByteArray b;
+        while (b.size() < size)
+            b += "xx\r\n";
+        return b.left(size);
+    };
     // A large file is read through a mapping; the lines must be exactly those
     // read from memory, whatever falls on the window edges.
     QFETCH(QByteArray, data);
@@ -252,7 +305,7 @@ void TestTextInput::mappedFile()
     QFETCH(bool, mapped);
     QTemporaryDir dir;
     const QString path = dir.filePath("in.txt");
-    test::writeFile(path, QByteArray(offset, '#') + data);
+    test::writeFile(path, before(offset) + data);
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(fd >= 0);
     QCOMPARE(::lseek(fd, offset, SEEK_SET), off_t(offset));
@@ -264,8 +317,30 @@ void TestTextInput::mappedFile()
     QCOMPARE(fromFile.lines.size(), fromMemory.lines.size());
     QCOMPARE(fromFile.lines, fromMemory.lines);
     QCOMPARE(fromFile.mode, fromMemory.mode);
+    QCOMPARE(fromFile.settled, fromMemory.settled);
+    QCOMPARE(fromFile.lineEnd, fromMemory.lineEnd);
+    QCOMPARE(fromFile.total, std::uint64_t(data.size()));
     QVERIFY(fromFile.largestSegment <= std::size_t(block));
     QVERIFY(fromFile.segmentsOnCharBoundaries);
+
+    // The same bytes through a pipe read the same.
+    int ends[2];
+    QCOMPARE(::pipe2(ends, O_CLOEXEC), 0);
+    std::thread writer([&] {
+        for (qsizetype at = 0; at < data.size();) {
+            const ssize_t put = ::write(ends[1], data.constData() + at, std::size_t(data.size() - at));
+            if (put <= 0)
+                break;
+            at += put;
+        }
+        ::close(ends[1]);
+    });
+    FdSource pipe(ends[0], "pipe", JobControl{});
+    const ReadResult fromPipe = readFrom(pipe, Encoding::Auto, std::size_t(block));
+    writer.join();
+    QVERIFY(fromPipe.lines == fromMemory.lines);
+    QCOMPARE(fromPipe.mode, fromMemory.mode);
+    QCOMPARE(fromPipe.lineEnd, fromMemory.lineEnd);
 }
 
 std::uint64_t residentBytes()

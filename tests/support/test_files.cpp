@@ -1,5 +1,7 @@
 #include "test_files.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 
@@ -43,6 +45,18 @@ std::string transformBytes(const std::string& input, const JobParams& params, st
     StringSink sink;
     runTransform(source, sink, params, JobControl{}, blockSize);
     return sink.text;
+}
+
+std::string asciiThen(std::size_t at, const std::string& tail)
+{
+    std::string text;
+    text.reserve(at + tail.size());
+    while (text.size() < at) {
+        const std::size_t line = std::min<std::size_t>(64, at - text.size());
+        text.append(line - 1, 'a');
+        text += '\n';
+    }
+    return text + tail;
 }
 
 const std::vector<Framing>& framings()
