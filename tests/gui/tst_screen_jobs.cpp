@@ -131,7 +131,7 @@ void TestScreenJobs::yazUsesItsOwnFields()
 
     Form& form = prepare(screen, form1Fields, form2Fields);
     QSignalSpy dialogs(&screens->runner(), &JobRunner::progressDialogShown);
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
 
     QVERIFY(presenter->shown.empty());
     QCOMPARE(readFile(path(output)), expected);
@@ -169,7 +169,7 @@ void TestScreenJobs::emptyFieldTouchesNothing()
     const QStringList other{"1", "1", "in"};
 
     Form& form = prepare(screen, screen == 1 ? fields : other, screen == 2 ? fields : other);
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
 
     QCOMPARE(presenter->shown.size(), std::size_t(1));
     QCOMPARE(presenter->shown[0].screen, &form);
@@ -236,7 +236,7 @@ void TestScreenJobs::failureKeepsProgramAndFields()
     const QStringList other{"1", "1", "in"};
 
     Form& form = prepare(screen, screen == 1 ? fields : other, screen == 2 ? fields : other);
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
 
     QCOMPARE(presenter->shown.size(), std::size_t(1));
     const ScreenMessage& message = presenter->shown[0].message;
@@ -259,7 +259,7 @@ void TestScreenJobs::failureKeepsProgramAndFields()
     if (obstacle == output)
         QVERIFY(QDir(folder->path()).rmdir(obstacle));
     typeFields(form, QStringLiteral("1"), QStringLiteral("4"), QStringLiteral("in"));
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
     QCOMPARE(presenter->shown.size(), std::size_t(1));
     QCOMPARE(readFile(path(output)), screen == 1 ? QByteArray("abcd\n") : QByteArray("abcd\n"));
 }
@@ -322,6 +322,8 @@ void TestScreenJobs::longJobShowsProgressAndCancels()
         QVERIFY(!form1->close());
         QVERIFY(form1->isVisible());
         QCOMPARE(screens->form2(), nullptr);
+        // A second job is refused while one runs.
+        QVERIFY(!screens->runner().start(JobKind::Split, form1->fields(), folder->path().toStdString(), form1));
         QCOMPARE(fieldTexts(*form1), typed);
         checkedBefore = true;
     });
@@ -364,7 +366,7 @@ void TestScreenJobs::longJobShowsProgressAndCancels()
     });
 
     clock.start();
-    press(form1->jobButton());
+    QVERIFY(pressYaz(*screens, *form1));
 
     QVERIFY(checkedBefore);
     QVERIFY(checkedDialog);
