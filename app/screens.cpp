@@ -27,6 +27,13 @@ void Screens::start()
     form1_->show();
 }
 
+void Screens::stopJob()
+{
+    runner_.stop();
+    inputBlock_.unblock();
+    jobScreen_ = nullptr;
+}
+
 void Screens::ensureForm1()
 {
     if (form1_)

@@ -25,6 +25,9 @@ public:
 
     // Creates and shows Form1.
     void start();
+    // Cancels the running job, if any, and waits for its end, without a
+    // message; the screens take input, and can be closed, again.
+    void stopJob();
 
     Form1* form1() const { return form1_.get(); }
     // Null until the first "Data File".
