@@ -1,7 +1,6 @@
 #include "job_runner.h"
 
 #include <QCoreApplication>
-#include <QFutureWatcher>
 #include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
@@ -32,6 +31,7 @@ JobRunner::JobRunner(QObject* parent)
     showTimer_.setTimerType(Qt::PreciseTimer);
     connect(&showTimer_, &QTimer::timeout, this, &JobRunner::showProgress);
     connect(&progressTimer_, &QTimer::timeout, this, &JobRunner::updateProgress);
+    connect(&watcher_, &QFutureWatcher<JobResult>::finished, this, &JobRunner::finish);
     if (auto* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &JobRunner::stop);
 }
@@ -55,10 +55,8 @@ bool JobRunner::start(JobKind kind, const FieldTexts& fields, const std::string&
         shared->total.store(total, std::memory_order_relaxed);
         shared->done.store(done, std::memory_order_relaxed);
     };
-    auto* watcher = new QFutureWatcher<JobResult>(this);
-    watcher_ = watcher;
-    connect(watcher, &QFutureWatcher<JobResult>::finished, this, [this, watcher] { finish(watcher); });
-    watcher->setFuture(QtConcurrent::run(&worker_,
+    running_ = true;
+    watcher_.setFuture(QtConcurrent::run(&worker_,
         [job = job_, kind, fields, appFolder, control] { return job(kind, fields, appFolder, control); }));
     showTimer_.start(delay_);
     return true;
@@ -81,22 +79,23 @@ void JobRunner::updateProgress()
         dialog_->setProgress(shared_->done.load(std::memory_order_relaxed), shared_->total.load(std::memory_order_relaxed));
 }
 
-void JobRunner::finish(QFutureWatcher<JobResult>* watcher)
+void JobRunner::finish()
 {
-    // A job ended by stop() has been dealt with already.
-    if (watcher != watcher_)
+    // The news of a job that stop() has dealt with already may come late,
+    // even while the next job runs.
+    if (!running_ || !watcher_.isFinished())
         return;
-    const JobResult result = watcher->result();
+    const JobResult result = watcher_.result();
     endJob();
     emit finished(result);
 }
 
 void JobRunner::stop()
 {
-    if (!watcher_)
+    if (!running_)
         return;
     shared_->cancel.store(true);
-    watcher_->waitForFinished();
+    watcher_.waitForFinished();
     endJob();
 }
 
@@ -105,9 +104,7 @@ void JobRunner::endJob()
     showTimer_.stop();
     progressTimer_.stop();
     delete dialog_;
-    // Deleted later: this may run inside the watcher's own signal.
-    watcher_->deleteLater();
-    watcher_ = nullptr;
+    running_ = false;
     shared_.reset();
     screen_ = nullptr;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QFutureWatcher>
 #include <QObject>
 #include <QPointer>
 #include <QThreadPool>
@@ -12,8 +13,6 @@
 #include "progress_dialog.h"
 
 class QWidget;
-template <typename T>
-class QFutureWatcher;
 
 namespace fwprep::app {
 
@@ -38,7 +37,7 @@ public:
     // without reporting it: for a program that is ending.
     void stop();
 
-    bool isRunning() const { return watcher_ != nullptr; }
+    bool isRunning() const { return running_; }
     // The progress dialog while it is shown, otherwise null.
     ProgressDialog* progressDialog() const { return dialog_; }
 
@@ -55,7 +54,7 @@ private:
     struct Shared;
     void showProgress();
     void updateProgress();
-    void finish(QFutureWatcher<JobResult>* watcher);
+    void finish();
     void endJob();
 
     JobFunction job_;
@@ -67,7 +66,8 @@ private:
     QTimer progressTimer_;
     // The running job: its watcher, what it shares with the worker thread,
     // and the screen it was started from.
-    QFutureWatcher<JobResult>* watcher_ = nullptr;
+    bool running_ = false;
+    QFutureWatcher<JobResult> watcher_;
     std::shared_ptr<Shared> shared_;
     QPointer<QWidget> screen_;
     QPointer<ProgressDialog> dialog_;
