@@ -76,6 +76,10 @@ Form::Form(const Layout& l)
     text2_ = at(makeField(this), "Text2", l.text2);
     label3_ = at(makeLabel(this, text::dosyaAdi()), "Label3", l.label3);
     text3_ = at(makeField(this), "Text3", l.text3);
+    // Each label names its field, for a screen reader as for the eye.
+    label1_->setBuddy(text1_);
+    label2_->setBuddy(text2_);
+    label3_->setBuddy(text3_);
     command1_ = at(makeButton(this, l.command1Caption), "Command1", l.command1);
     command2_ = at(makeButton(this, l.command2Caption), "Command2", l.command2);
 

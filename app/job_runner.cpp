@@ -1,48 +1,23 @@
 #include "job_runner.h"
 
-#include <QApplication>
-#include <QEvent>
-#include <QEventLoop>
-#include <QFutureWatcher>
-#include <QTimer>
+#include <QCoreApplication>
 #include <QWidget>
-#include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
-#include <memory>
-
-#include "progress_dialog.h"
 
 namespace fwprep::app {
 
 namespace {
-
 constexpr std::chrono::milliseconds kProgressInterval{50};
-
-bool isUserInput(QEvent::Type type)
-{
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::Wheel:
-    case QEvent::ContextMenu:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletRelease:
-        return true;
-    default:
-        return false;
-    }
 }
 
-} // namespace
+// Written by the worker thread, read by the GUI thread; held by both, so that
+// neither outlives it.
+struct JobRunner::Shared {
+    std::atomic<bool> cancel{false};
+    std::atomic<std::uint64_t> done{0};
+    std::atomic<std::uint64_t> total{0};
+};
 
 JobRunner::JobRunner(QObject* parent)
     : QObject(parent)
@@ -52,92 +27,86 @@ JobRunner::JobRunner(QObject* parent)
 {
     worker_.setMaxThreadCount(1);
     worker_.setExpiryTimeout(-1);
+    showTimer_.setSingleShot(true);
+    showTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&showTimer_, &QTimer::timeout, this, &JobRunner::showProgress);
+    connect(&progressTimer_, &QTimer::timeout, this, &JobRunner::updateProgress);
+    connect(&watcher_, &QFutureWatcher<JobResult>::finished, this, &JobRunner::finish);
+    if (auto* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &JobRunner::stop);
 }
 
-JobRunner::~JobRunner() = default;
-
-JobResult JobRunner::run(JobKind kind, const FieldTexts& fields, const std::string& appFolder, QWidget* screen)
+JobRunner::~JobRunner()
 {
-    if (running_)
-        return JobError{JobError::Kind::Cancelled};
-    running_ = true;
+    stop();
+}
 
-    // Shared with the worker; this frame outlives it, since it waits for the job's end.
-    std::atomic<bool> cancel{false};
-    std::atomic<std::uint64_t> done{0};
-    std::atomic<std::uint64_t> total{0};
+bool JobRunner::start(JobKind kind, const FieldTexts& fields, const std::string& appFolder, QWidget* screen)
+{
+    if (isRunning())
+        return false;
+    shared_ = std::make_shared<Shared>();
+    screen_ = screen;
+
     JobControl control;
-    control.cancel = &cancel;
-    control.progress = [&done, &total](std::uint64_t d, std::uint64_t t) {
-        total.store(t, std::memory_order_relaxed);
-        done.store(d, std::memory_order_relaxed);
+    control.cancel = &shared_->cancel;
+    // The worker holds `shared_` through this function, whatever the runner does meanwhile.
+    control.progress = [shared = shared_](std::uint64_t done, std::uint64_t total) {
+        shared->total.store(total, std::memory_order_relaxed);
+        shared->done.store(done, std::memory_order_relaxed);
     };
+    running_ = true;
+    watcher_.setFuture(QtConcurrent::run(&worker_,
+        [job = job_, kind, fields, appFolder, control] { return job(kind, fields, appFolder, control); }));
+    showTimer_.start(delay_);
+    return true;
+}
 
-    QEventLoop loop;
-    // Made only for a job that outlasts the delay.
-    std::unique_ptr<ProgressDialog> dialog;
-    QTimer showTimer;
-    showTimer.setSingleShot(true);
-    showTimer.setTimerType(Qt::PreciseTimer);
-    QTimer progressTimer;
-    const auto updateProgress = [&] {
-        dialog->setProgress(done.load(std::memory_order_relaxed), total.load(std::memory_order_relaxed));
-    };
-    connect(&progressTimer, &QTimer::timeout, this, updateProgress);
-    connect(&showTimer, &QTimer::timeout, this, [&] {
-        dialog = std::make_unique<ProgressDialog>(screen);
-        connect(dialog.get(), &ProgressDialog::cancelRequested, this, [&cancel] { cancel.store(true); });
-        updateProgress();
-        dialog_ = dialog.get();
-        dialog->show();
-        progressTimer.start(kProgressInterval);
-        emit progressDialogShown();
-    });
+void JobRunner::showProgress()
+{
+    dialog_ = new ProgressDialog(screen_);
+    connect(dialog_, &ProgressDialog::cancelRequested, this,
+        [shared = shared_] { shared->cancel.store(true); });
+    updateProgress();
+    dialog_->show();
+    progressTimer_.start(kProgressInterval);
+    emit progressDialogShown();
+}
 
-    qApp->installEventFilter(this);
-    QFutureWatcher<JobResult> watcher;
-    connect(&watcher, &QFutureWatcher<JobResult>::finished, &loop, &QEventLoop::quit);
-    const JobFunction job = job_;
-    watcher.setFuture(QtConcurrent::run(&worker_, [job, kind, fields, appFolder, control] {
-        return job(kind, fields, appFolder, control);
-    }));
-    showTimer.start(delay_);
-    loop.exec();
-    watcher.waitForFinished();
-    qApp->removeEventFilter(this);
+void JobRunner::updateProgress()
+{
+    if (dialog_ && shared_)
+        dialog_->setProgress(shared_->done.load(std::memory_order_relaxed), shared_->total.load(std::memory_order_relaxed));
+}
 
-    progressTimer.stop();
-    showTimer.stop();
-    dialog_ = nullptr;
-    dialog.reset();
+void JobRunner::finish()
+{
+    // The news of a job that stop() has dealt with already may come late,
+    // even while the next job runs.
+    if (!running_ || !watcher_.isFinished())
+        return;
+    const JobResult result = watcher_.result();
+    endJob();
+    emit finished(result);
+}
+
+void JobRunner::stop()
+{
+    if (!running_)
+        return;
+    shared_->cancel.store(true);
+    watcher_.waitForFinished();
+    endJob();
+}
+
+void JobRunner::endJob()
+{
+    showTimer_.stop();
+    progressTimer_.stop();
+    delete dialog_;
     running_ = false;
-    return watcher.result();
-}
-
-bool JobRunner::belongsToDialog(QObject* object) const
-{
-    if (!dialog_)
-        return false;
-    if (auto* widget = qobject_cast<QWidget*>(object))
-        return widget->window() == dialog_;
-    if (auto* window = qobject_cast<QWindow*>(object))
-        return window == dialog_->windowHandle();
-    return false;
-}
-
-bool JobRunner::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::Close) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && widget->isWindow() && !belongsToDialog(widget)) {
-            event->ignore();
-            return true;
-        }
-        return false;
-    }
-    if (isUserInput(event->type()) && !belongsToDialog(watched))
-        return true;
-    return QObject::eventFilter(watched, event);
+    shared_.reset();
+    screen_ = nullptr;
 }
 
 } // namespace fwprep::app

@@ -12,14 +12,26 @@ Screens::Screens(const QString& appFolder, MessagePresenter& presenter, QObject*
     , appFolder_(QFile::encodeName(appFolder).toStdString())
     , presenter_(presenter)
 {
+    connect(&runner_, &JobRunner::finished, this, &Screens::jobFinished);
 }
 
-Screens::~Screens() = default;
+Screens::~Screens()
+{
+    // The job must not outlive the screens it reports to.
+    runner_.stop();
+}
 
 void Screens::start()
 {
     ensureForm1();
     form1_->show();
+}
+
+void Screens::stopJob()
+{
+    runner_.stop();
+    inputBlock_.unblock();
+    jobScreen_ = nullptr;
 }
 
 void Screens::ensureForm1()
@@ -60,11 +72,22 @@ void Screens::showForm1()
 
 void Screens::runJob(Form& screen)
 {
-    const JobResult result = runner_.run(screen.job(), screen.fields(), appFolder_, &screen);
-    if (!result)
+    // Input is blocked while a job runs; a click made by a program is not.
+    if (!runner_.start(screen.job(), screen.fields(), appFolder_, &screen))
         return;
-    if (const auto message = messageFor(screen.job(), *result))
-        presenter_.present(&screen, *message);
+    jobScreen_ = &screen;
+    inputBlock_.block({form1_.get(), form2_.get()});
+}
+
+void Screens::jobFinished(const JobResult& result)
+{
+    inputBlock_.unblock();
+    Form* screen = jobScreen_;
+    jobScreen_ = nullptr;
+    if (!result || !screen)
+        return;
+    if (const auto message = messageFor(screen->job(), *result))
+        presenter_.present(screen, *message);
 }
 
 } // namespace fwprep::app

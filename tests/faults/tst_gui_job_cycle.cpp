@@ -63,6 +63,13 @@ long residentKiB()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// Presses "Yaz" as a program would and waits for the job's end.
+[[nodiscard]] bool runJob(Screens& screens, Form& form)
+{
+    form.jobButton()->click();
+    return QTest::qWaitFor([&] { return !screens.runner().isRunning(); }, 60000);
+}
+
 void setFields(Form& form, const QString& count, const QString& width, const QString& name)
 {
     form.text1()->setText(count);
@@ -117,22 +124,22 @@ void TestGuiJobCycle::manyJobsLeaveNoMemoryBehind()
         Form1& form1 = *screens.form1();
         // Success on Form1.
         setFields(form1, "2", "3", "in");
-        form1.jobButton()->click();
+        QVERIFY(runJob(screens, form1));
         ++jobs;
         QCOMPARE(readFile(dir.filePath("test1.txt")), kSplit);
         // Refusals: an empty field, a bad number.
         setFields(form1, "2", "", "in");
-        form1.jobButton()->click();
+        QVERIFY(runJob(screens, form1));
         setFields(form1, "2", "x", "in");
-        form1.jobButton()->click();
+        QVERIFY(runJob(screens, form1));
         // A failure: the input does not exist.
         setFields(form1, "2", "3", "..\\nothere");
-        form1.jobButton()->click();
+        QVERIFY(runJob(screens, form1));
         jobs += 3;
         // Cancelled while waiting for input that never comes.
         cancelWanted = true;
         setFields(form1, "2", "3", "wait");
-        form1.jobButton()->click();
+        QVERIFY(runJob(screens, form1));
         cancelWanted = false;
         ++jobs;
         QCOMPARE(readFile(dir.filePath("test1.txt")), kSplit);
@@ -141,13 +148,13 @@ void TestGuiJobCycle::manyJobsLeaveNoMemoryBehind()
         form1.switchButton()->click();
         Form2& form2 = *screens.form2();
         setFields(form2, "2", "5", "in");
-        form2.jobButton()->click();
+        QVERIFY(runJob(screens, form2));
         QCOMPARE(readFile(dir.filePath("data.txt")), kJoin);
         setFields(form2, "2", "5", "data");
-        form2.jobButton()->click();
+        QVERIFY(runJob(screens, form2));
         cancelWanted = true;
         setFields(form2, "1", "1", "wait");
-        form2.jobButton()->click();
+        QVERIFY(runJob(screens, form2));
         cancelWanted = false;
         form2.switchButton()->click();
         jobs += 3;

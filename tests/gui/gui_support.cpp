@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "form.h"
+#include "screens.h"
 
 namespace fwprep::guitest {
 
@@ -34,6 +35,12 @@ QStringList fieldTexts(const app::Form& form)
 void press(QPushButton* button)
 {
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+bool pressYaz(app::Screens& screens, app::Form& form)
+{
+    press(form.jobButton());
+    return QTest::qWaitFor([&] { return !screens.runner().isRunning(); }, 60000);
 }
 
 int windowsNamed(const QString& name)

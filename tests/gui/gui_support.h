@@ -9,6 +9,7 @@ class QWidget;
 
 namespace fwprep::app {
 class Form;
+class Screens;
 }
 
 namespace fwprep::guitest {
@@ -33,6 +34,9 @@ void typeFields(app::Form& form, const QString& count, const QString& width, con
 QStringList fieldTexts(const app::Form& form);
 // A left click in the middle of the button.
 void press(QPushButton* button);
+// Presses the screen's "Yaz" and lets the event loop run until its job has
+// ended and its message, if any, has been shown; false after a minute.
+[[nodiscard]] bool pressYaz(app::Screens& screens, app::Form& form);
 // How many live top-level widgets carry this object name.
 int windowsNamed(const QString& name);
 

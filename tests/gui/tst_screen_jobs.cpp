@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <sys/stat.h>
 #include <chrono>
 #include <thread>
 
@@ -51,6 +53,7 @@ private slots:
     void failureKeepsProgramAndFields();
     void longJobShowsProgressAndCancels_data();
     void longJobShowsProgressAndCancels();
+    void stoppedJobThenNextJob();
 
 private:
     QString path(const QString& name) const { return folder->filePath(name); }
@@ -131,7 +134,7 @@ void TestScreenJobs::yazUsesItsOwnFields()
 
     Form& form = prepare(screen, form1Fields, form2Fields);
     QSignalSpy dialogs(&screens->runner(), &JobRunner::progressDialogShown);
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
 
     QVERIFY(presenter->shown.empty());
     QCOMPARE(readFile(path(output)), expected);
@@ -169,7 +172,7 @@ void TestScreenJobs::emptyFieldTouchesNothing()
     const QStringList other{"1", "1", "in"};
 
     Form& form = prepare(screen, screen == 1 ? fields : other, screen == 2 ? fields : other);
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
 
     QCOMPARE(presenter->shown.size(), std::size_t(1));
     QCOMPARE(presenter->shown[0].screen, &form);
@@ -236,7 +239,7 @@ void TestScreenJobs::failureKeepsProgramAndFields()
     const QStringList other{"1", "1", "in"};
 
     Form& form = prepare(screen, screen == 1 ? fields : other, screen == 2 ? fields : other);
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
 
     QCOMPARE(presenter->shown.size(), std::size_t(1));
     const ScreenMessage& message = presenter->shown[0].message;
@@ -259,7 +262,7 @@ void TestScreenJobs::failureKeepsProgramAndFields()
     if (obstacle == output)
         QVERIFY(QDir(folder->path()).rmdir(obstacle));
     typeFields(form, QStringLiteral("1"), QStringLiteral("4"), QStringLiteral("in"));
-    press(form.jobButton());
+    QVERIFY(pressYaz(*screens, form));
     QCOMPARE(presenter->shown.size(), std::size_t(1));
     QCOMPARE(readFile(path(output)), screen == 1 ? QByteArray("abcd\n") : QByteArray("abcd\n"));
 }
@@ -322,6 +325,8 @@ void TestScreenJobs::longJobShowsProgressAndCancels()
         QVERIFY(!form1->close());
         QVERIFY(form1->isVisible());
         QCOMPARE(screens->form2(), nullptr);
+        // A second job is refused while one runs.
+        QVERIFY(!screens->runner().start(JobKind::Split, form1->fields(), folder->path().toStdString(), form1));
         QCOMPARE(fieldTexts(*form1), typed);
         checkedBefore = true;
     });
@@ -364,7 +369,7 @@ void TestScreenJobs::longJobShowsProgressAndCancels()
     });
 
     clock.start();
-    press(form1->jobButton());
+    QVERIFY(pressYaz(*screens, *form1));
 
     QVERIFY(checkedBefore);
     QVERIFY(checkedDialog);
@@ -382,6 +387,37 @@ void TestScreenJobs::longJobShowsProgressAndCancels()
     press(form1->switchButton());
     QVERIFY(screens->form2());
     QVERIFY(screens->form2()->isVisible());
+}
+
+// What the program does when asked to quit: the job on a FIFO that nobody
+// writes is cancelled and waited for; the late news of its end must not be
+// taken for the next job's.
+void TestScreenJobs::stoppedJobThenNextJob()
+{
+    writeFile(path("test1.txt"), kOld1);
+    writeFile(path("in.txt"), "abcdefgh\n");
+    QCOMPARE(mkfifo(QFile::encodeName(path("wait.txt")).constData(), 0600), 0);
+    const QStringList before = entries(folder->path());
+    Form1* form1 = screens->form1();
+    typeFields(*form1, QStringLiteral("2"), QStringLiteral("5"), QStringLiteral("wait"));
+    press(form1->jobButton());
+    QTest::qWait(100);
+    QVERIFY(screens->runner().isRunning());
+
+    QElapsedTimer clock;
+    clock.start();
+    screens->stopJob();
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!screens->runner().isRunning());
+    QCOMPARE(entries(folder->path()), before);
+    QCOMPARE(readFile(path("test1.txt")), kOld1);
+
+    typeFields(*form1, QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("in"));
+    QVERIFY(pressYaz(*screens, *form1));
+    QCOMPARE(readFile(path("test1.txt")), QByteArray("abc\ndef\n"));
+    QTest::qWait(50);
+    QVERIFY(presenter->shown.empty());
+    QVERIFY(!screens->runner().isRunning());
 }
 
 QTEST_MAIN(TestScreenJobs)

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -76,6 +77,8 @@ private slots:
     void enterInAFieldPressesNothing_data();
     void enterInAFieldPressesNothing();
     void fieldsTakeAnyText();
+    void fieldsNamedByTheirLabels_data();
+    void fieldsNamedByTheirLabels();
 };
 
 void TestScreenLayout::screen_data()
@@ -305,6 +308,39 @@ void TestScreenLayout::fieldsTakeAnyText()
     QCOMPARE(QString::fromStdString(fields.name), QStringLiteral("  çığ dosya  "));
     QCOMPARE(fields.count.size(), std::size_t(40000));
     QCOMPARE(fields.width, std::string(" 5 "));
+}
+
+void TestScreenLayout::fieldsNamedByTheirLabels_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("label");
+    for (const char* screen : {"Form1", "Form2"}) {
+        const auto& controls = controlsOf(QString::fromLatin1(screen));
+        for (std::size_t i = 0; i + 1 < controls.size(); ++i) {
+            if (QLatin1String(controls[i].kind) == QLatin1String("label"))
+                QTest::addRow("%s %s", screen, controls[i + 1].name) << screen << controls[i + 1].name << controls[i].name;
+        }
+    }
+}
+
+// A screen reader names each field by its label's caption, not as "edit".
+void TestScreenLayout::fieldsNamedByTheirLabels()
+{
+    QFETCH(QString, screen);
+    QFETCH(QString, field);
+    QFETCH(QString, label);
+    const auto form = makeScreen(screen);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    auto* edit = form->findChild<QLineEdit*>(field);
+    auto* caption = form->findChild<QLabel*>(label);
+    QVERIFY(edit && caption);
+    QCOMPARE(caption->buddy(), edit);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(edit);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), caption->text());
+    QCOMPARE(accessible->role(), QAccessible::EditableText);
 }
 
 QTEST_MAIN(TestScreenLayout)
