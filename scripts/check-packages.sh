@@ -90,6 +90,9 @@ if gui_version=$(QT_QPA_PLATFORM=offscreen timeout 10 "$prefix/bin/fwprep" --ver
   mkdir "$work/folder"
   xvfb-run -a scripts/drive-split.sh "$work/folder" "$prefix/bin/fwprep" "$work/folder" || fail "fwprep FOLDER"
   [ ! -e "$prefix/bin/test1.txt" ] || fail "fwprep FOLDER wrote beside its program file"
+  status=0
+  QT_QPA_PLATFORM=offscreen timeout 10 "$prefix/bin/fwprep" "$work/no-such-folder" 2>/dev/null || status=$?
+  [ "$status" = 2 ] || fail "fwprep with a folder that does not exist ended with status $status, not 2"
 else
   echo "SKIPPED: fwprep --version and fwprep FOLDER (this fwprep does not take them yet)"
 fi
