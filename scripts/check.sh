@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every test:
 # once optimised, once under AddressSanitizer + UndefinedBehaviorSanitizer, and
-# the fuzz targets over their saved corpora.
+# the fuzz targets over their saved corpora; then builds the Debian packages and
+# checks them and what installs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,3 +20,7 @@ ctest --preset asan -j "$jobs"
 if [ -x fuzz/run-corpus.sh ]; then
   fuzz/run-corpus.sh
 fi
+
+# Packages and installation: contents, lintian, desktop entry, metainfo, and
+# the installed programs at work.
+scripts/check-packages.sh build/ci

@@ -8,6 +8,8 @@ packages=(
   xvfb xauth imagemagick xdotool
   mawk gawk perl
   time
+  scdoc bash-completion
+  build-essential dpkg-dev debhelper fakeroot lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do
