@@ -15,12 +15,8 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstring>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "errors.h"
 #include "fault_helpers.h"
@@ -48,11 +44,15 @@ struct Options {
     rlim_t fileSizeLimit = RLIM_INFINITY;
     QString stdoutFile;
     int signal = 0; // sent after the program has run a while
+    QString program = FWPREP_CLI; // or a shell, whose scripts find fwprep-cli as $CLI
 };
 
 Run runCli(const QStringList& args, const Options& options)
 {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("CLI", FWPREP_CLI);
+    p.setProcessEnvironment(env);
     p.setWorkingDirectory(options.workDir);
     p.setStandardInputFile(QProcess::nullDevice());
     if (!options.stdoutFile.isEmpty())
@@ -72,9 +72,9 @@ Run runCli(const QStringList& args, const Options& options)
             setrlimit(RLIMIT_FSIZE, &r);
         }
     });
-    p.start(FWPREP_CLI, args);
+    p.start(options.program, args);
     if (!p.waitForStarted())
-        qFatal("cannot start fwprep-cli");
+        qFatal("cannot start %s", qPrintable(options.program));
     if (options.signal != 0) {
         // Still running after a while: it waits for or reads an endless input.
         if (p.waitForFinished(500))
@@ -90,27 +90,6 @@ Run runCli(const QStringList& args, const Options& options)
     const bool crashed = p.exitStatus() != QProcess::NormalExit;
     return {crashed ? -1 : p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError(),
         crashed ? p.exitCode() : 0};
-}
-
-// Runs a shell script in `workDir`, with $CLI naming fwprep-cli and keep(),
-// which says on standard error when the file it names is no longer of the
-// type `test` checks for, and passes the exit status of the command before on.
-Run runScript(const QString& script, const QString& workDir)
-{
-    QProcess p;
-    p.setWorkingDirectory(workDir);
-    p.setStandardInputFile(QProcess::nullDevice());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("CLI", FWPREP_CLI);
-    p.setProcessEnvironment(env);
-    p.start("/bin/sh", {"-c", "keep() { rc=$?; test $1 \"$2\" || echo \"$2: replaced\" >&2; return $rc; }\n" + script});
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return {-2, {}, "did not finish"};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-        p.readAllStandardError()};
 }
 
 // Temporary files left anywhere below `folder`.
@@ -251,7 +230,9 @@ void TestCliFaults::outputThroughSymlink()
 
 void TestCliFaults::outputs_data()
 {
-    QTest::addColumn<QString>("script"); // run in the test folder, which holds in.txt ("abc\n") and a socket "sock"
+    // Run by /bin/sh in a folder holding in.txt ("abc\n"). keep() says when the
+    // file it names is no longer of the type `test` checks for.
+    QTest::addColumn<QString>("script");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message"); // standard error
     QTest::addColumn<QString>("file");    // read afterwards
@@ -266,44 +247,54 @@ void TestCliFaults::outputs_data()
     };
 
     // A descriptor the caller opened: written where it stands, never opened afresh.
-    row("/dev/stdout between lines the shell writes", "{ echo header; " + split + "-o /dev/stdout in.txt; echo trailer; } > got.txt",
-        0, "", "got.txt", "header\nab\ntrailer\n");
-    row("/dev/stdout in append mode", "echo old > got.txt; { echo header; " + split + "-o /dev/stdout in.txt; } >> got.txt",
-        0, "", "got.txt", "old\nheader\nab\n");
-    row("/dev/fd/3 at its offset", "exec 3>got.txt; echo header >&3; " + split + "-o /dev/fd/3 in.txt && echo trailer >&3",
-        0, "", "got.txt", "header\nab\ntrailer\n");
-    row("/proc/self/fd/3 at its offset", "exec 3>got.txt; echo header >&3; " + split + "-o /proc/self/fd/3 in.txt",
-        0, "", "got.txt", "header\nab\n");
+    row("/dev/stdout between lines the shell writes",
+        "{ echo header; " + split + "-o /dev/stdout in.txt; echo trailer; } > got.txt", 0, "", "got.txt",
+        "header\nab\ntrailer\n");
+    row("/dev/stdout in append mode",
+        "echo old > got.txt; { echo header; " + split + "-o /dev/stdout in.txt; } >> got.txt", 0, "", "got.txt",
+        "old\nheader\nab\n");
+    row("/dev/fd/3 at its offset",
+        "exec 3>got.txt; echo header >&3; " + split + "-o /dev/fd/3 in.txt && echo trailer >&3", 0, "", "got.txt",
+        "header\nab\ntrailer\n");
     row("a link to /dev/stdout", "ln -s /dev/stdout link; { echo header; " + split + "-o link in.txt; } > got.txt",
         0, "", "got.txt", "header\nab\n");
     row("/dev/stdout into a pipe", split + "-o /dev/stdout in.txt | cat > got.txt", 0, "", "got.txt", "ab\n");
     row("the input itself through /dev/fd/3", split + "-o /dev/fd/3 in.txt 3>>in.txt", 1,
         "fwprep-cli: in.txt: the input is the output file itself\n", "in.txt", "abc\n");
-    row("a closed descriptor", split + "-o /dev/fd/9 in.txt", 1, "fwprep-cli: /dev/fd/9: cannot write: It is closed\n");
+    row("a closed descriptor", split + "-o /proc/self/fd/9 in.txt", 1,
+        "fwprep-cli: /proc/self/fd/9: cannot write: It is closed\n");
     row("standard output closed", split + "in.txt >&-", 1, "fwprep-cli: standard output: cannot write: It is closed\n");
 
     // A FIFO or device named by its path: written in place.
     row("FIFO with a reader", "mkfifo ff; timeout 10 cat ff > got.txt & " + split + "-o ff in.txt; keep -p ff; wait", 0,
         "", "got.txt", "ab\n");
-    row("FIFO whose reader comes later", "mkfifo ff; " + split + "-o ff in.txt & sleep 0.3; timeout 10 cat ff > got.txt; wait $!; keep -p ff",
-        0, "", "got.txt", "ab\n");
-    row("character device", asRoot + "mknod null c 1 3 || exit 77; " + split + "-o null in.txt; keep -c null", 0, "");
-    row("character device that is full", asRoot + "mknod full c 1 7 || exit 77; " + split + "-o full in.txt; keep -c full",
-        1, "fwprep-cli: full: cannot write: " + reasonFor(ENOSPC) + "\n");
+    row("FIFO whose reader comes later",
+        "mkfifo ff; " + split + "-o ff in.txt & sleep 0.3; timeout 10 cat ff > got.txt; wait $!; keep -p ff", 0, "",
+        "got.txt", "ab\n");
+    row("character device that is full",
+        asRoot + "mknod full c 1 7 || exit 77; " + split + "-o full in.txt; keep -c full", 1,
+        "fwprep-cli: full: cannot write: " + reasonFor(ENOSPC) + "\n");
     row("block device", asRoot + "mknod blk b 7 0 || exit 77; " + split + "-o blk in.txt; keep -b blk", 1,
         "fwprep-cli: blk: cannot write: " + reasonFor(fwprep::kBlockDevice) + "\n");
-    row("socket", split + "-o sock in.txt; keep -S sock", 1,
+    row("socket", "perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => \"sock\", Listen => 1) or die'; " + split
+            + "-o sock in.txt; keep -S sock",
+        1,
         "fwprep-cli: sock: cannot write: " + reasonFor(fwprep::kSocket) + "\n");
 
     // Files the user may not replace, and what a replaced file keeps.
-    row("read-only output", asRoot + "mkdir own; echo old > own/out.txt; chmod 444 own/out.txt; chown -R nobody:nogroup own; "
-        + asNobody + split + "-o own/out.txt in.txt", 1, "fwprep-cli: own/out.txt: cannot write: " + reasonFor(EACCES) + "\n",
-        "own/out.txt", "old\n");
-    row("writable output in a folder that is not", asRoot + "mkdir locked; echo old > locked/out.txt; chown nobody locked/out.txt; "
-        + asNobody + split + "-o locked/out.txt in.txt", 1,
-        "fwprep-cli: locked/out.txt: cannot write: " + reasonFor(fwprep::kFolderNotWritable) + "\n", "locked/out.txt", "old\n");
-    row("owner, group and mode kept", asRoot + "echo old > out.txt; chown nobody:nogroup out.txt; chmod 664 out.txt; "
-        + split + "-o out.txt in.txt && stat -c '%U:%G %a' out.txt > got.txt", 0, "", "got.txt", "nobody:nogroup 664\n");
+    row("read-only output",
+        asRoot + "mkdir own; echo old > own/out.txt; chmod 444 own/out.txt; chown -R nobody:nogroup own; " + asNobody
+            + split + "-o own/out.txt in.txt",
+        1, "fwprep-cli: own/out.txt: cannot write: " + reasonFor(EACCES) + "\n", "own/out.txt", "old\n");
+    row("writable output in a folder that is not",
+        asRoot + "mkdir locked; echo old > locked/out.txt; chown nobody locked/out.txt; " + asNobody + split
+            + "-o locked/out.txt in.txt",
+        1, "fwprep-cli: locked/out.txt: cannot write: " + reasonFor(fwprep::kFolderNotWritable) + "\n",
+        "locked/out.txt", "old\n");
+    row("owner, group and mode kept",
+        asRoot + "echo old > out.txt; chown nobody:nogroup out.txt; chmod 664 out.txt; " + split
+            + "-o out.txt in.txt && stat -c '%U:%G %a' out.txt > got.txt",
+        0, "", "got.txt", "nobody:nogroup 664\n");
 
     const QString longName(250, 'n');
     row("output name of 250 bytes", split + "-o " + longName + " in.txt", 0, "", longName, "ab\n");
@@ -326,16 +317,11 @@ void TestCliFaults::outputs()
 
     QTemporaryDir dir;
     writeFile(dir.filePath("in.txt"), "abc\n");
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray sockPath = QFile::encodeName(dir.filePath("sock"));
-    QVERIFY(sock >= 0 && std::size_t(sockPath.size()) < sizeof address.sun_path);
-    std::memcpy(address.sun_path, sockPath.constData(), std::size_t(sockPath.size()));
-    QCOMPARE(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-
-    const Run r = runScript(script, dir.path());
-    ::close(sock);
+    Options options;
+    options.workDir = dir.path();
+    options.program = "/bin/sh";
+    const Run r = runCli(
+        {"-c", "keep() { rc=$?; test $1 \"$2\" || echo \"$2: replaced\" >&2; return $rc; }\n" + script}, options);
     if (r.exitCode == 77)
         QSKIP("needs root and the right to make device nodes");
     QCOMPARE(r.err, message.toUtf8());
