@@ -1,12 +1,9 @@
-// Loaded into the real fwprep program with LD_PRELOAD, so that a test can
-// drive it in another process on the offscreen platform, where nothing else
-// can press its buttons. It reports on standard output, one line each:
-//   "shown Form1"           when the start screen shows;
-//   "pressing"              on typing FWPREP_DRIVE_FIELDS ("count|width|name")
-//                           into Form1 and pressing its "Yaz";
-//   "box TITLE|TEXT"        for every message box (line ends as \n), which it
-//                           then closes with OK.
-// Once the file FWPREP_DRIVE_QUIT_FILE exists, it asks the program to quit.
+// Loaded into the real fwprep with LD_PRELOAD, so that a test can drive it in
+// a process of its own on the offscreen platform. On standard output it says
+// "shown Form1"; "pressing" as it types FWPREP_DRIVE_FIELDS ("count|width|name")
+// into Form1 and presses "Yaz"; and "box TITLE|TEXT" (line ends as \n) for
+// each message box, which it then closes. Once the file FWPREP_DRIVE_QUIT_FILE
+// exists, it asks the program to quit.
 
 #include <QApplication>
 #include <QFile>
@@ -29,38 +26,30 @@ void pressYaz(QWidget* form1)
     const QStringList fields = qEnvironmentVariable("FWPREP_DRIVE_FIELDS").split(QLatin1Char('|'));
     if (fields.size() != 3)
         return;
-    for (int i = 0; i < 3; ++i) {
-        if (auto* field = form1->findChild<QLineEdit*>(QStringLiteral("Text%1").arg(i + 1)))
-            field->setText(fields[i]);
-    }
-    // Said first: a click may not return before the job's end.
+    for (int i = 0; i < 3; ++i)
+        form1->findChild<QLineEdit*>(QStringLiteral("Text%1").arg(i + 1))->setText(fields[i]);
+    // Said first: the click may not return before the job's end.
     say(QStringLiteral("pressing"));
-    if (auto* yaz = form1->findChild<QPushButton*>(QStringLiteral("Command1")))
-        yaz->click();
+    form1->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
 }
 
 void look()
 {
-    static bool sawForm1 = false;
-    static bool quitAsked = false;
+    static bool sawForm1 = false, quitAsked = false;
     const QString quitFile = qEnvironmentVariable("FWPREP_DRIVE_QUIT_FILE");
     if (!quitAsked && !quitFile.isEmpty() && QFile::exists(quitFile)) {
         quitAsked = true;
         QCoreApplication::quit();
     }
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && box->isVisible()) {
-        say(QStringLiteral("box ") + box->windowTitle() + QLatin1Char('|')
-            + QString(box->text()).replace(QLatin1Char('\n'), QLatin1String("\\n")));
+        say(QStringLiteral("box %1|%2").arg(box->windowTitle(), box->text().replace(QLatin1Char('\n'), QLatin1String("\\n"))));
         box->button(QMessageBox::Ok)->click();
-        return;
     }
-    if (sawForm1)
-        return;
     for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (window->objectName() == QLatin1String("Form1") && window->isVisible()) {
+        if (!sawForm1 && window->objectName() == QLatin1String("Form1") && window->isVisible()) {
             sawForm1 = true;
             say(QStringLiteral("shown Form1"));
-            // From the event loop, as a user's click would come.
+            // From the event loop, as a user's click comes.
             QTimer::singleShot(0, window, [window] { pressYaz(window); });
         }
     }

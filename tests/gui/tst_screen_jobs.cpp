@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +12,6 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
-#include <sys/stat.h>
 #include <chrono>
 #include <thread>
 
@@ -53,7 +51,6 @@ private slots:
     void failureKeepsProgramAndFields();
     void longJobShowsProgressAndCancels_data();
     void longJobShowsProgressAndCancels();
-    void stoppedJobThenNextJob();
 
 private:
     QString path(const QString& name) const { return folder->filePath(name); }
@@ -387,37 +384,6 @@ void TestScreenJobs::longJobShowsProgressAndCancels()
     press(form1->switchButton());
     QVERIFY(screens->form2());
     QVERIFY(screens->form2()->isVisible());
-}
-
-// What the program does when asked to quit: the job on a FIFO that nobody
-// writes is cancelled and waited for; the late news of its end must not be
-// taken for the next job's.
-void TestScreenJobs::stoppedJobThenNextJob()
-{
-    writeFile(path("test1.txt"), kOld1);
-    writeFile(path("in.txt"), "abcdefgh\n");
-    QCOMPARE(mkfifo(QFile::encodeName(path("wait.txt")).constData(), 0600), 0);
-    const QStringList before = entries(folder->path());
-    Form1* form1 = screens->form1();
-    typeFields(*form1, QStringLiteral("2"), QStringLiteral("5"), QStringLiteral("wait"));
-    press(form1->jobButton());
-    QTest::qWait(100);
-    QVERIFY(screens->runner().isRunning());
-
-    QElapsedTimer clock;
-    clock.start();
-    screens->stopJob();
-    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!screens->runner().isRunning());
-    QCOMPARE(entries(folder->path()), before);
-    QCOMPARE(readFile(path("test1.txt")), kOld1);
-
-    typeFields(*form1, QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("in"));
-    QVERIFY(pressYaz(*screens, *form1));
-    QCOMPARE(readFile(path("test1.txt")), QByteArray("abc\ndef\n"));
-    QTest::qWait(50);
-    QVERIFY(presenter->shown.empty());
-    QVERIFY(!screens->runner().isRunning());
 }
 
 QTEST_MAIN(TestScreenJobs)
