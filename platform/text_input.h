@@ -193,7 +193,7 @@ private:
     bool m_eof = false;
     bool m_sourceDone = false; // the source has reported its end
     bool m_inLine = false;     // part of the current line has been handed out
-    std::string m_head;        // bytes read ahead at start, handed out first
+    std::string m_head;        // bytes read ahead (the head; the rest of the encoding's window), handed out first
     std::size_t m_headPos = 0;
     std::uint64_t m_bytesRead = 0;
     CharMode m_mode = CharMode::Bytes;

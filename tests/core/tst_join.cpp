@@ -70,16 +70,6 @@ void TestJoin::join_data()
                                                        << autoEnc << QByteArray("abcdefghij\xDE\xDD\x92z\n");
     QTest::newRow("UTF-8 after ASCII in the same line") << QByteArray("abcdefghij\xC3\xA7\xDD\x92zzz\n") << 1 << 14
                                                         << autoEnc << QByteArray("abcdefghij\xC3\xA7\xDD\x92zz\n");
-    for (const int shift : {-1, 0, 1}) {
-        for (const bool is1254 : {true, false}) {
-            const std::string in = test::asciiThen(test::kSecondBlockEnd + std::size_t(shift),
-                (is1254 ? "\xDE\xDD\x92" : "\xC3\xA7\xDD\x92") + std::string(40, 'c') + "\n");
-            const JobParams forced{JobKind::Join, 3, 32, is1254 ? Encoding::Bytes : Encoding::Utf8};
-            QTest::addRow("%s from 1 MiB + 64 KiB %+d", is1254 ? "1254" : "UTF-8", shift)
-                << QByteArray::fromStdString(in) << 3 << 32 << autoEnc
-                << QByteArray::fromStdString(test::transformBytes(in, forced, std::size_t{1} << 20, SIZE_MAX));
-        }
-    }
     QTest::newRow("column wider than the block, short line")
         << QByteArray(50, 'x') + "\n" << 1 << 100 << autoEnc << QByteArray(50, ' ') + QByteArray(50, 'x') + "\n";
     QTest::newRow("column wider than the block, long line")
