@@ -61,6 +61,8 @@ std::optional<ScreenMessage> messageFor(JobKind kind, const JobError& error)
             + QString::fromStdString(error.reason));
     case Kind::Cancelled:
         return std::nullopt;
+    case Kind::BadInput: // only for the command line's layouts and CSV; a screen's job has none
+        return critical(pathOf(error) + QLatin1Char('\n') + QString::fromStdString(error.reason));
     }
     return std::nullopt;
 }

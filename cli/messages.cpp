@@ -30,6 +30,8 @@ std::string describe(const JobError& error)
         return (error.path == "-" ? std::string("standard output") : error.path) + ": cannot write: " + error.reason;
     case Kind::Cancelled:
         return "cancelled; the output was left as it was";
+    case Kind::BadInput:
+        return shown(error.path) + ": line " + std::to_string(error.line) + ": " + error.reason;
     }
     return "failed";
 }

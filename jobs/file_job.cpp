@@ -1,5 +1,6 @@
 #include "file_job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <unistd.h>
@@ -30,11 +31,14 @@ JobError fileError(JobError::Kind kind, const std::string& path, int error = 0)
 
 } // namespace
 
-JobResult runFileJob(const FileJob& job, const JobControl& control)
+JobResult runFileJob(const FileJob& job, const JobControl& control, JobStats* stats)
 {
-    if (job.params.width < 0) {
+    int width = job.params.width;
+    for (const Column& col : job.params.layout)
+        width = std::min(width, col.width);
+    if (width < 0) {
         JobError e{JobError::Kind::NegativeWidth, Field::Width};
-        e.value = job.params.width;
+        e.value = width;
         return e;
     }
 
@@ -56,24 +60,32 @@ JobResult runFileJob(const FileJob& job, const JobControl& control)
     if (toStdout ? isSameFile(source->fd(), STDOUT_FILENO) : isSameFile(source->fd(), job.output))
         return fileError(JobError::Kind::InputIsOutput, job.input);
 
+    JobStats result;
     try {
         if (toStdout) {
             FdSink sink(STDOUT_FILENO, "-");
-            runTransform(*source, sink, job.params, control);
+            result = runTransform(*source, sink, job.params, control);
         } else {
             AtomicFile file(job.output);
-            runTransform(*source, file, job.params, control);
+            result = runTransform(*source, file, job.params, control);
             file.commit();
         }
     } catch (const IoError& e) {
         return fileError(e.side == IoError::Side::Input ? JobError::Kind::InputUnreadable
                                                         : JobError::Kind::OutputUnwritable,
             e.path, e.error);
+    } catch (const DataError& d) {
+        JobError e = fileError(JobError::Kind::BadInput, source->path());
+        e.line = d.line;
+        e.reason = d.what();
+        return e;
     } catch (const Cancelled&) {
         return JobError{JobError::Kind::Cancelled};
     } catch (const std::bad_alloc&) {
         return fileError(JobError::Kind::OutputUnwritable, job.output, ENOMEM);
     }
+    if (stats != nullptr)
+        *stats = result;
     return std::nullopt;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,6 +19,7 @@ struct JobError {
         InputIsOutput,    // `path` is the output file itself
         OutputUnwritable, // `path` cannot be written: `reason`
         Cancelled,        // the caller cancelled; the old output is untouched
+        BadInput,         // `path` cannot be made into records at line `line`: `reason`
     };
     explicit JobError(Kind k, Field f = Field::Count)
         : kind(k)
@@ -31,6 +33,7 @@ struct JobError {
     int value = 0;
     std::string path;
     std::string reason;
+    std::uint64_t line = 0;
 };
 
 // Empty when the job ran to its end.

@@ -7,7 +7,7 @@
 
 namespace fwprep {
 
-void runTransform(ByteSource& source, OutputSink& sink, const JobParams& params, const JobControl& control,
+JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& params, const JobControl& control,
     std::size_t blockSize)
 {
     TextInput in(source, params.encoding, control, blockSize);
@@ -19,12 +19,17 @@ void runTransform(ByteSource& source, OutputSink& sink, const JobParams& params,
     const std::string_view lineEnd = crlf ? "\r\n" : "\n";
     const std::string_view prefix = in.hasByteOrderMark() ? "\xEF\xBB\xBF" : "";
 
+    JobStats stats;
     OutputBuffer out(sink, blockSize);
     if (params.kind == JobKind::Split)
-        splitLines(in, out, params.count, params.width, lineEnd, prefix);
+        splitLines(in, out, params, lineEnd, prefix, stats);
     else
-        joinLines(in, out, params.count, params.width, lineEnd, prefix);
+        joinLines(in, out, params, lineEnd, prefix, stats);
     out.flush();
+    stats.mode = in.charMode();
+    stats.byteOrderMark = in.hasByteOrderMark();
+    stats.crlf = crlf;
+    return stats;
 }
 
 } // namespace fwprep
