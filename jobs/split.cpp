@@ -89,6 +89,8 @@ private:
     // Plain bytes and short pieces: cut straight into the output block.
     void cutShortLine(const char* d, std::size_t len)
     {
+        if (len > m_total)
+            m_tally.cut(kLineCut);
         const std::size_t width = m_width;
         char* dst = m_out.reserve(m_count * (kShortPiece + 2));
         std::size_t start = 0;
@@ -101,8 +103,6 @@ private:
             dst = m_lineEnd.writeTo(dst);
         }
         m_out.commit(dst);
-        if (len > m_total)
-            m_tally.cut(kLineCut);
     }
 
     template <CharMode M>

@@ -21,10 +21,15 @@ JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& par
 
     JobStats stats;
     OutputBuffer out(sink, blockSize);
-    if (params.kind == JobKind::Split)
-        splitLines(in, out, params, lineEnd, prefix, stats);
-    else
-        joinLines(in, out, params, lineEnd, prefix, stats);
+    try {
+        if (params.kind == JobKind::Split)
+            splitLines(in, out, params, lineEnd, prefix, stats);
+        else
+            joinLines(in, out, params, lineEnd, prefix, stats);
+    } catch (const DataError&) {
+        out.flush(); // what was made before the failure goes out, as it would on standard output
+        throw;
+    }
     out.flush();
     stats.mode = in.charMode();
     stats.byteOrderMark = in.hasByteOrderMark();

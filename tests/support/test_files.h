@@ -17,12 +17,19 @@ QStringList entries(const QString& folder);
 #include <string>
 
 #include "job_params.h"
+#include "job_stats.h"
 
 namespace fwprep::test {
 
 // Runs a job on bytes in memory and returns the output bytes.
+// `stats`, when given, receives the job's counts.
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, bool seekable = true);
+    std::size_t chunk, bool seekable = true, JobStats* stats = nullptr);
+
+// A job with a layout: `widths` and `align` as --width and --align take them
+// ("3,0,2", "lrl" or one letter for all), `fill` one character for all or one
+// per column.
+JobParams layoutParams(JobKind kind, const std::string& widths, const std::string& align, const std::string& fill);
 
 // Block and read sizes that every in-memory case is replayed with: tiny blocks
 // put line and character boundaries at every possible place.
