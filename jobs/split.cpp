@@ -172,7 +172,7 @@ void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::
     SplitWork work(params, cols, out, lineEnd, tally);
     // Without columns nothing is written, but the input is still read through,
     // so that read errors show.
-    forEachLine(in, out, cols.count() == 0 ? std::string_view() : prefix, stats, work);
+    forEachLine(in, out, cols.count() == 0 ? std::string_view("") : prefix, stats, work);
 }
 
 } // namespace fwprep
