@@ -1,6 +1,7 @@
 #include "job_options.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 #include "number.h"
@@ -39,9 +40,10 @@ bool printable(char c)
     return c >= 0x20 && c <= 0x7E;
 }
 
-// One of `choices`, as the index into them; the option's usage error otherwise.
+// One of `choices`, as the index into them; the option's usage error otherwise,
+// which lists the first `shown` of them (the others are other spellings).
 std::optional<std::string> choose(const Arguments& parsed, const char* name, const std::vector<const char*>& choices,
-    std::size_t& index)
+    std::size_t& index, std::size_t shown = SIZE_MAX)
 {
     const std::string text = lower(parsed.value(name, choices[0]));
     for (std::size_t i = 0; i < choices.size(); ++i) {
@@ -51,8 +53,8 @@ std::optional<std::string> choose(const Arguments& parsed, const char* name, con
         }
     }
     std::string list;
-    for (const char* c : choices)
-        list += std::string(list.empty() ? "" : ", ") + c;
+    for (std::size_t i = 0; i < choices.size() && i < shown; ++i)
+        list += std::string(list.empty() ? "" : ", ") + choices[i];
     return std::string("--") + name + ": " + quoted(parsed.value(name)) + " is not one of " + list;
 }
 
@@ -179,8 +181,8 @@ std::optional<std::string> readJobOptions(const Arguments& parsed, JobKind kind,
     params.trim = parsed.isSet("trim");
 
     std::size_t index = 0;
-    if (auto error = choose(parsed, "encoding", {"auto", "utf-8", "bytes", "utf8"}, index))
-        return error->substr(0, error->rfind(", utf8"));
+    if (auto error = choose(parsed, "encoding", {"auto", "utf-8", "bytes", "utf8"}, index, 3))
+        return error;
     params.encoding = index == 0 ? Encoding::Auto : index == 2 ? Encoding::Bytes : Encoding::Utf8;
     if (auto error = choose(parsed, "eol", {"auto", "lf", "crlf"}, index))
         return error;

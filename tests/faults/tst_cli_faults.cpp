@@ -169,7 +169,7 @@ void TestCliFaults::outputThroughSymlink()
     // -o naming a link writes the file it points to and keeps the link.
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("data"));
-    writeFile(dir.filePath("in.txt"), "abcdef\r\nghi\r\n");
+    writeFile(dir.filePath("in.txt"), "abcd\r\nghi\r\n"); // nothing cut: no warning
     writeFile(dir.filePath("data/target.txt"), kOld);
     QVERIFY(QFile::link("data/target.txt", dir.filePath("link.txt")));
 

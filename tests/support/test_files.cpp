@@ -47,6 +47,19 @@ std::string transformBytes(const std::string& input, const JobParams& params, st
     return sink.text;
 }
 
+std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, std::string* message)
+{
+    try {
+        transformBytes(input, params, blockSize, chunk);
+    } catch (const DataError& e) {
+        if (message != nullptr)
+            *message = e.what();
+        return e.line;
+    }
+    return 0;
+}
+
 JobParams layoutParams(JobKind kind, const std::string& widths, const std::string& align, const std::string& fill)
 {
     JobParams params;
