@@ -102,10 +102,6 @@ void TestCli::jobs_data()
     QTest::newRow("join from csv, header, semicolon")
         << QStringList{"join", "--from", "csv", "--header", "--delimiter", ";", "-w", "6,5", "--align", "lr", "--fill", " 0"}
         << QByteArray("Name;Amount\r\n\"Ay\xC5\x9F" "e\";12,5\r\n") << QByteArray("Ay\xC5\x9F" "e  012,5\r\n");
-    QTest::newRow("join from csv, tab") << QStringList{"join", "--from=csv", "--delimiter", "\t", "-n", "2", "-w", "2"}
-                                        << QByteArray("a\tb\n") << QByteArray(" a b\n");
-    QTest::newRow("split without pieces: nothing written or cut") << QStringList{"split", "-n", "0", "-w", "2", "--strict"}
-                                                  << QByteArray("abc\n") << QByteArray();
 }
 
 void TestCli::jobs()
@@ -146,27 +142,19 @@ void TestCli::usageErrors_data()
     QTest::newRow("bad eol") << QStringList{"split", "-n", "1", "-w", "1", "--eol", "cr"} << "--eol: 'cr'";
     QTest::newRow("two inputs") << QStringList{"split", "-n", "1", "-w", "1", "a", "b"} << "one input file at most";
     QTest::newRow("width list, empty entry") << QStringList{"split", "-w", "3,,4"} << "--width: '3,,4' has an empty entry";
-    QTest::newRow("width list, trailing comma") << QStringList{"split", "-w", "3,"} << "--width: '3,' has an empty entry";
     QTest::newRow("width list, bad number") << QStringList{"split", "-w", "3,x"} << "--width: '3,x': 'x' is not";
-    QTest::newRow("width list, negative") << QStringList{"split", "-w", "3,-1"} << "'-1' is not an integer in 0..32767";
     QTest::newRow("count not the list's") << QStringList{"join", "-n", "3", "-w", "1,2"} << "--count: '3' is not the number";
-    QTest::newRow("align word") << QStringList{"split", "-w", "1,2", "--align", "centre"} << "--align: 'centre'";
     QTest::newRow("align letter") << QStringList{"split", "-w", "1,2", "--align", "lx"} << "--align: 'lx'";
     QTest::newRow("align letters miscounted") << QStringList{"split", "-w", "1,2", "--align", "lrl"} << "--align: 'lrl'";
-    QTest::newRow("align per column, unbounded") << QStringList{"join", "-n", "0", "-w", "1", "--align", "lr"} << "--align: 'lr'";
     QTest::newRow("fill not printable") << QStringList{"split", "-n", "1", "-w", "1", "--fill", "\t"} << "--fill: '\t'";
-    QTest::newRow("fill not ASCII") << QStringList{"split", "-n", "1", "-w", "1", "--fill", "\xC3\xA7"} << "--fill: ";
     QTest::newRow("fill miscounted") << QStringList{"split", "-w", "1,2", "--fill", "abc"} << "--fill: 'abc'";
-    QTest::newRow("fill empty") << QStringList{"split", "-n", "1", "-w", "1", "--fill="} << "--fill: ''";
     QTest::newRow("trim on join") << QStringList{"join", "-n", "1", "-w", "1", "--trim"} << "--trim: only for split";
     QTest::newRow("to on join") << QStringList{"join", "-n", "1", "-w", "1", "--to", "csv"} << "--to: only for split";
     QTest::newRow("from on split") << QStringList{"split", "-n", "1", "-w", "1", "--from", "csv"} << "--from: only for join";
     QTest::newRow("header without csv") << QStringList{"join", "-n", "1", "-w", "1", "--header"} << "--header: only with --from csv";
-    QTest::newRow("bad format") << QStringList{"split", "-n", "1", "-w", "1", "--to", "tsv"} << "--to: 'tsv' is not one of lines, csv";
     QTest::newRow("delimiter without csv") << QStringList{"split", "-n", "1", "-w", "1", "--delimiter", ";"} << "--delimiter: only with --to csv";
     QTest::newRow("delimiter two characters") << QStringList{"join", "-n", "1", "-w", "1", "--from", "csv", "--delimiter", ";;"} << "--delimiter: ';;'";
     QTest::newRow("delimiter a quote") << QStringList{"join", "-n", "1", "-w", "1", "--from", "csv", "--delimiter", "\""} << "--delimiter: '\"'";
-    QTest::newRow("delimiter LF") << QStringList{"split", "-n", "1", "-w", "1", "--to", "csv", "--delimiter", "\n"} << "--delimiter: '\n'";
     QTest::newRow("delimiter not ASCII") << QStringList{"split", "-n", "1", "-w", "1", "--to", "csv", "--delimiter", "\xC2\xA7"} << "--delimiter: ";
     QTest::newRow("verbose has no short form") << QStringList{"split", "-n", "1", "-w", "1", "-V"} << "unknown option '-V'";
 }
