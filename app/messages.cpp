@@ -63,6 +63,8 @@ std::optional<ScreenMessage> messageFor(JobKind kind, const JobError& error)
         return std::nullopt;
     case Kind::OutOfMemory:
         return critical(QStringLiteral("Bu iş için yeterli bellek yok."));
+    case Kind::BadInput: // only for the command line's layouts and CSV; a screen's job has none
+        return critical(pathOf(error) + QLatin1Char('\n') + QString::fromStdString(error.reason));
     }
     return std::nullopt;
 }

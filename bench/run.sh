@@ -23,6 +23,15 @@ runs=${BENCH_RUNS:-3}
 for t in mawk gawk perl cmp; do
     command -v "$t" >/dev/null || { echo "bench: $t is missing (scripts/deps.sh installs it)" >&2; exit 2; }
 done
+# The record layouts' peers: Python's csv module and csvkit's in2csv, both
+# from Debian (bench only, so installed here rather than by scripts/deps.sh).
+if ! command -v in2csv >/dev/null || [ ! -x /usr/bin/python3 ]; then
+    if [ "$(id -u)" = 0 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends csvkit python3 >&2
+    else
+        echo "bench: in2csv or python3 is missing (as root: apt-get install csvkit python3)" >&2; exit 2
+    fi
+fi
 [ -x /usr/bin/time ] || { echo "bench: /usr/bin/time is missing (package 'time', scripts/deps.sh installs it)" >&2; exit 2; }
 
 mkdir -p "${BENCH_DIR:-/tmp}"
@@ -34,7 +43,7 @@ log() { printf '%s\n' "$*" >&2; }
 
 # ---------------------------------------------------------------- inputs
 log "scratch folder: $scratch"
-for kind in ascii turkish long; do
+for kind in ascii turkish long records records-tr; do
     t0=$EPOCHREALTIME
     perl "$here/gen.pl" "$kind" "$mb" > "$scratch/$kind.txt"
     log "generated $kind.txt: $(stat -c %s "$scratch/$kind.txt") bytes, $(wc -l < "$scratch/$kind.txt") lines in $(echo "$EPOCHREALTIME - $t0" | bc) s"
@@ -152,6 +161,94 @@ for kind in ascii turkish long; do
     done
 done
 
+# ---------------------------------------------------------------- layouts
+# Records of the layout 20,10,12 (name left, amount right, city left):
+#   fields  split -w 20,10,12                              (pieces as lines)
+#   tocsv   split -w 20,10,12 --align lrl --trim --to csv  (a CSV record a line)
+#   fromcsv join --from csv -w 20,10,12 --align lrl        (the CSV back to records)
+lay_w=20,10,12
+py=/usr/bin/python3
+gawk_fields='BEGIN { FIELDWIDTHS = "20 10 12" } { print $1; print $2; print $3 }'
+awk_fields='{ print substr($0, 1, 20); print substr($0, 21, 10); print substr($0, 31, 12) }'
+perl_fields='chomp; print substr($_, 0, 20) // "", "\n", substr($_, 20, 10) // "", "\n", substr($_, 30, 12) // "", "\n"'
+gawk_tocsv='function q(s) { if (s ~ /[,"\r]/) { gsub(/"/, "\"\"", s); s = "\"" s "\"" } return s }
+BEGIN { FIELDWIDTHS = "20 10 12" }
+{ a = $1; sub(/ +$/, "", a); b = $2; sub(/^ +/, "", b); c = $3; sub(/ +$/, "", c); print q(a) "," q(b) "," q(c) }'
+py_tocsv='import csv, sys
+enc = sys.argv[1]
+with open(sys.argv[2], encoding=enc, newline="") as f, open(sys.argv[3], "w", encoding=enc, newline="") as o:
+    w = csv.writer(o, lineterminator="\n")
+    for line in f:
+        line = line.rstrip("\n")
+        w.writerow((line[0:20].rstrip(" "), line[20:30].lstrip(" "), line[30:42].rstrip(" ")))'
+gawk_fromcsv='BEGIN { FPAT = "([^,]*)|(\"([^\"]|\"\")*\")" }
+{ for (i = 1; i <= 3; i++) { f = $i; if (substr(f, 1, 1) == "\"") { f = substr(f, 2, length(f) - 2); gsub(/""/, "\"", f) } v[i] = f }
+  printf "%-20.20s%10.10s%-12.12s\n", v[1], v[2], v[3] }'
+py_fromcsv='import csv, sys
+enc = sys.argv[1]
+with open(sys.argv[2], encoding=enc, newline="") as f, open(sys.argv[3], "w", encoding=enc, newline="") as o:
+    for a, b, c in csv.reader(f):
+        o.write(a[:20].ljust(20) + b[:10].rjust(10) + c[:12].ljust(12) + "\n")'
+printf 'column,start,length\nname,0,20\namount,20,10\ncity,30,12\n' > "$scratch/schema.csv"
+
+# lay_ours JOB: our command for a layout job (reads $in, writes $out).
+lay_ours() {
+    case $1 in
+        fields)  printf '%q split -w %s -o "$out" "$in"' "$cli" "$lay_w" ;;
+        tocsv)   printf '%q split -w %s --align lrl --trim --to csv -o "$out" "$in"' "$cli" "$lay_w" ;;
+        fromcsv) printf '%q join --from csv -w %s --align lrl -o "$out" "$in"' "$cli" "$lay_w" ;;
+    esac
+}
+# lay_peers JOB KIND: "tool|command" lines of the peers of a layout job.
+lay_peers() {
+    local job=$1 kind=$2 loc=C popt= enc=latin-1
+    if [ "$kind" = records-tr ]; then loc=C.UTF-8 popt=-CSD enc=utf-8; fi
+    case $job in
+        fields)
+            printf 'gawk|LC_ALL=%s gawk %q < "$in" > "$out"\n' "$loc" "$gawk_fields"
+            printf 'mawk|LC_ALL=%s mawk %q < "$in" > "$out"\n' "$loc" "$awk_fields"
+            printf 'perl|LC_ALL=%s perl %s -ne %q < "$in" > "$out"\n' "$loc" "$popt" "$perl_fields" ;;
+        tocsv)
+            printf 'gawk|LC_ALL=%s gawk %q < "$in" > "$out"\n' "$loc" "$gawk_tocsv"
+            printf 'python3 csv|%q -c %q %s "$in" "$out"\n' "$py" "$py_tocsv" "$enc"
+            printf 'in2csv|in2csv -e %s -f fixed -s %q "$in" | tail -n +2 > "$out"\n' "$enc" "$scratch/schema.csv" ;;
+        fromcsv)
+            printf 'gawk|LC_ALL=%s gawk %q < "$in" > "$out"\n' "$loc" "$gawk_fromcsv"
+            printf 'python3 csv|%q -c %q %s "$in" "$out"\n' "$py" "$py_fromcsv" "$enc" ;;
+    esac
+}
+
+lay_rows=()
+for kind in records records-tr; do
+    log "== $kind"
+    in=$scratch/$kind.txt
+    out=$scratch/out.cat; cat "$in" > "$out"
+    time_cmd 'cat "$in" > "$out"'; record "$kind" copy cat ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+    for job in fields tocsv fromcsv; do
+        [ "$job" = fromcsv ] && in=$scratch/$kind.csv
+        ref=$scratch/ref.$job
+        out=$ref; eval "$(lay_ours "$job")"
+        [ "$job" = tocsv ] && cp "$ref" "$scratch/$kind.csv"
+        out=$scratch/out.o; time_cmd "$(lay_ours "$job")"; record "$kind" "$job" fwprep ok
+        lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+        while IFS='|' read -r tool cmd; do
+            out=$scratch/out.peer
+            eval "$cmd"
+            if cmp -s "$ref" "$out"; then status=ok; else
+                status=MISMATCH
+                log "  MISMATCH: $tool $job on $kind: $(cmp "$ref" "$out" 2>&1 | head -1)"
+            fi
+            # in2csv takes minutes on 200 MB: one run is enough to tell.
+            saved=$runs; [ "$tool" = in2csv ] && runs=1
+            time_cmd "$cmd"; record "$kind" "$job" "$tool" "$status"
+            runs=$saved
+            lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+        done < <(lay_peers "$job" "$kind")
+        rm -f "$ref" "$scratch"/out.*
+    done
+    rm -f "$scratch/$kind.csv" "$scratch/$kind.txt"
+done
+
 # ---------------------------------------------------------------- table
 ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
 echo
@@ -199,6 +296,32 @@ for job in split join; do
     done
 done
 
+echo
+echo "Record layouts (20,10,12): fields = split to lines, tocsv = split --trim --to csv, fromcsv = join --from csv"
+printf '%-10s %-8s %-12s %9s %8s %7s %9s  %s\n' input job tool seconds "MB/s" spread "x(ours)" status
+for r in "${lay_rows[@]}"; do
+    IFS='|' read -r input job tool best mbps spr status _ <<< "$r"
+    x=-
+    if [ "$status" = ok ] && [ "$tool" != fwprep ] && [ "$job" != copy ]; then x=$(ratio "$best" "${besttime[$input|$job|fwprep]}"); fi
+    printf '%-10s %-8s %-12s %9.3f %8.1f %6.1f%% %9s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$x" "$status"
+done
+echo "Goals on ASCII records: >= 10x the fastest matching peer, >= 0.5x the speed of cat"
+for job in fields tocsv fromcsv; do
+    fastest= fname=
+    for r in "${lay_rows[@]}"; do
+        IFS='|' read -r input j t best _ _ status _ <<< "$r"
+        [ "$input" = records ] && [ "$j" = "$job" ] && [ "$t" != fwprep ] && [ "$status" = ok ] || continue
+        if [ -z "$fastest" ] || [ "$(echo "$best < $fastest" | bc)" = 1 ]; then fastest=$best fname=$t; fi
+    done
+    ours=${besttime[records|$job|fwprep]}
+    ok1=FAIL ok2=FAIL
+    vs_peer=-
+    if [ -n "$fastest" ]; then vs_peer=$(ratio "$fastest" "$ours"); [ "$(echo "$vs_peer >= 10" | bc)" = 1 ] && ok1=PASS; fi
+    vs_cat=$(ratio "${besttime[records|copy|cat]}" "$ours")
+    [ "$(echo "$vs_cat >= 0.5" | bc)" = 1 ] && ok2=PASS
+    printf '  %-8s %6sx fastest peer (%s) %s;  %5sx cat speed %s\n' "$job" "$vs_peer" "${fname:-none}" "$ok1" "$vs_cat" "$ok2"
+done
+
 # ---------------------------------------------------------------- memory
 # peak_rss LABEL CMD...: peak resident set size from /usr/bin/time -v.
 peak_rss() {
@@ -223,3 +346,7 @@ printf '  (output: %d bytes on %d line(s))\n' "$(stat -c %s "$scratch/out.big")"
 rm -f "$scratch/out.big"
 peak_rss "split -n 3 -w 5, long lines $((mb)) MB" "$cli" split -n 3 -w 5 -o "$scratch/out.long" "$scratch/long.txt"
 peak_rss "join -n 3 -w 4, long lines $((mb)) MB" "$cli" join -n 3 -w 4 -o "$scratch/out.long" "$scratch/long.txt"
+# A CSV record of one 200 MB line, its one field quoted: streamed, not held.
+{ printf '"'; tr -d '\n"' < "$scratch/long.txt"; printf '",x\n'; } > "$scratch/long.csv"
+peak_rss "join --from csv -w 30000,1, one $((mb)) MB quoted field" "$cli" join --from csv -w 30000,1 -o "$scratch/out.long" "$scratch/long.csv"
+peak_rss "split -w 30000,30000 --to csv, one $((mb)) MB line" "$cli" split -w 30000,30000 --to csv -o "$scratch/out.long" "$scratch/long.csv"

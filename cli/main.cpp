@@ -1,7 +1,6 @@
 // fwprep-cli: the split and join jobs from the command line.
 
 #include <atomic>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -9,8 +8,8 @@
 
 #include "arguments.h"
 #include "file_job.h"
+#include "job_options.h"
 #include "messages.h"
-#include "number.h"
 #include "progress_bar.h"
 #include "signals.h"
 
@@ -56,86 +55,34 @@ void printUsage(std::FILE* out)
         "Exit status: 0 done, 1 the job failed, 2 usage error.\n");
 }
 
-const std::vector<cli::OptionSpec> kOptions = {
-    {'n', "count", "COUNT", "Pieces per line (split) or lines per output line (join): an integer in -32768..32767; 0 or less: none (split), all on one line (join)."},
-    {'w', "width", "WIDTH", "Characters per piece or column: an integer in 0..32767."},
-    {'e', "encoding", "ENC", "How characters are counted: auto (UTF-8 when the text is valid UTF-8, else one byte each), utf-8, bytes. Default: auto."},
-    {'\0', "eol", "EOL", "Output line end: auto (as the input's first line end), lf, crlf. Default: auto."},
-    {'o', "output", "FILE", "Write to FILE (default: standard output); a regular file is replaced only when the job has completed."},
-    {'\0', "progress", nullptr, "Show a progress bar on standard error."},
-    {'h', "help", nullptr, "Show this help."},
-};
-
 void printCommandHelp(const Command& command)
 {
-    std::printf("Usage: fwprep-cli %s -n COUNT -w WIDTH [options] [INPUT]\n%s\n\nOptions:\n%s\n"
-                "Arguments:\n  INPUT                 The input text file; '-' or none reads standard input.\n",
-        command.name, command.summary, cli::describeOptions(kOptions).c_str());
-}
-
-std::string lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+    std::vector<cli::OptionSpec> options;
+    for (const cli::OptionSpec& spec : cli::jobOptions()) {
+        if (cli::appliesTo(spec, command.kind))
+            options.push_back(spec);
+    }
+    std::printf("Usage: fwprep-cli %s -n COUNT -w WIDTH [options] [INPUT]\n"
+                "       fwprep-cli %s -w WIDTH,WIDTH,... [options] [INPUT]\n%s\n\nOptions:\n%s\n"
+                "Arguments:\n  INPUT                 The input text file; '-' or none reads standard input.\n\n"
+                "A line or value that is cut is reported in one warning line on standard error; the exit\n"
+                "status stays 0 unless --strict is given.\n",
+        command.name, command.name, command.summary, cli::describeOptions(options).c_str());
 }
 
 int runCommand(const Command& command, const std::vector<std::string>& args)
 {
     cli::Arguments parsed;
-    if (const auto error = parsed.parse(args, kOptions))
+    if (const auto error = parsed.parse(args, cli::jobOptions()))
         return fail(kExitUsage, *error);
     if (parsed.isSet("help")) {
         printCommandHelp(command);
         return kExitOk;
     }
 
-    const auto number = [&](const char* name) -> std::optional<int> {
-        if (!parsed.isSet(name)) {
-            fail(kExitUsage, std::string("missing --") + name);
-            return std::nullopt;
-        }
-        const std::string text = parsed.value(name);
-        const auto value = parseInt16(text);
-        if (!value) {
-            fail(kExitUsage, std::string("--") + name + ": '" + text + "' is not an integer in -32768..32767");
-            return std::nullopt;
-        }
-        return *value;
-    };
-    const auto count = number("count");
-    if (!count)
-        return kExitUsage;
-    const auto width = number("width");
-    if (!width)
-        return kExitUsage;
-    if (*width < 0)
-        return fail(kExitUsage, "--width: must not be negative: " + std::to_string(*width));
-
     FileJob job;
-    job.params.kind = command.kind;
-    job.params.count = *count;
-    job.params.width = *width;
-
-    const std::string encoding = lower(parsed.value("encoding", "auto"));
-    if (encoding == "auto")
-        job.params.encoding = Encoding::Auto;
-    else if (encoding == "utf-8" || encoding == "utf8")
-        job.params.encoding = Encoding::Utf8;
-    else if (encoding == "bytes")
-        job.params.encoding = Encoding::Bytes;
-    else
-        return fail(kExitUsage, "--encoding: '" + parsed.value("encoding") + "' is not one of auto, utf-8, bytes");
-
-    const std::string eol = lower(parsed.value("eol", "auto"));
-    if (eol == "auto")
-        job.params.lineEnd = LineEndChoice::Auto;
-    else if (eol == "lf")
-        job.params.lineEnd = LineEndChoice::Lf;
-    else if (eol == "crlf")
-        job.params.lineEnd = LineEndChoice::CrLf;
-    else
-        return fail(kExitUsage, "--eol: '" + parsed.value("eol") + "' is not one of auto, lf, crlf");
+    if (const auto error = cli::readJobOptions(parsed, command.kind, job.params))
+        return fail(kExitUsage, *error);
 
     const std::vector<std::string>& inputs = parsed.positional();
     if (inputs.size() > 1)
@@ -153,10 +100,20 @@ int runCommand(const Command& command, const std::vector<std::string>& args)
     if (parsed.isSet("progress"))
         control.progress = [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); };
 
-    const JobResult result = runFileJob(job, control);
+    JobStats stats;
+    const JobResult result = runFileJob(job, control, &stats);
     bar.finish();
-    if (result)
-        return fail(kExitFailed, fwprep::cli::describe(*result));
+    if (result) {
+        std::string message = fwprep::cli::describe(*result);
+        if (result->kind == JobError::Kind::BadInput && job.output != "-")
+            message += "; " + job.output + " was left as it was";
+        return fail(kExitFailed, message);
+    }
+    const std::string loss = fwprep::cli::describeLoss(command.kind, stats);
+    if (!loss.empty())
+        std::fprintf(stderr, "fwprep-cli: warning: %s\n", loss.c_str());
+    if (parsed.isSet("verbose"))
+        std::fprintf(stderr, "fwprep-cli: %s\n", fwprep::cli::describeRun(command.kind, stats).c_str());
     return kExitOk;
 }
 

@@ -164,6 +164,62 @@ Reading read(const std::string& data, Encoding encoding)
     return r;
 }
 
+std::string fit(const std::string& value, const Column& col, CharMode mode, bool& cut)
+{
+    const std::vector<std::size_t> starts = charStarts(value, mode);
+    const std::size_t chars = starts.size() - 1;
+    const auto width = static_cast<std::size_t>(col.width);
+    cut = chars > width;
+    const std::string fill(chars < width ? width - chars : 0, col.fill);
+    const std::string text = charRange(value, starts, 0, width);
+    return col.align == Align::Right ? fill + text : text + fill;
+}
+
+std::vector<std::string> csvFields(const std::string& line, char delimiter, bool& open)
+{
+    enum { Start, Unquoted, Quoted, QuoteInQuoted } state = Start;
+    std::vector<std::string> fields(1);
+    for (const char c : line) {
+        if (state == Start) {
+            if (c == '"') {
+                state = Quoted;
+                continue;
+            }
+            state = Unquoted;
+        }
+        if (state == Quoted) {
+            if (c == '"')
+                state = QuoteInQuoted;
+            else
+                fields.back() += c;
+        } else if (state == QuoteInQuoted && c == '"') {
+            fields.back() += c;
+            state = Quoted;
+        } else if (c == delimiter) { // unquoted, or right after a closing quote
+            fields.emplace_back();
+            state = Start;
+        } else {
+            fields.back() += c;
+            state = Unquoted;
+        }
+    }
+    open = state == Quoted;
+    return fields;
+}
+
+std::string csvField(const std::string& value, char delimiter)
+{
+    if (value.find_first_of(std::string{delimiter, '"', '\r', '\n'}) == std::string::npos)
+        return value;
+    std::string out = "\"";
+    for (const char c : value) {
+        out += c;
+        if (c == '"')
+            out += c;
+    }
+    return out + "\"";
+}
+
 std::string lineEndFor(const Reading& r, LineEndChoice choice)
 {
     const bool crlf = choice == LineEndChoice::Auto ? r.crlf : choice == LineEndChoice::CrLf;

@@ -42,6 +42,17 @@ struct Reading {
 };
 
 Reading read(const std::string& data, Encoding encoding);
+
+// A value fitted to a column: its first `col.width` characters, with the fill
+// in front (right-aligned) or after (left-aligned). `cut` is set when the value
+// had more characters.
+std::string fit(const std::string& value, const Column& col, CharMode mode, bool& cut);
+
+// The CSV fields of one line. `open` is set when the line ends inside a quoted
+// field.
+std::vector<std::string> csvFields(const std::string& line, char delimiter, bool& open);
+// A CSV field as written: quoted when it holds the delimiter, a quote, CR or LF.
+std::string csvField(const std::string& value, char delimiter);
 std::string lineEndFor(const Reading& r, LineEndChoice choice);
 
 } // namespace fwprep::model

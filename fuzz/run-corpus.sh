@@ -14,7 +14,7 @@ bin=build/fuzz/fuzz
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in fuzz_text_input fuzz_split fuzz_join; do
+for target in fuzz_text_input fuzz_split fuzz_join fuzz_records; do
   corpus=fuzz/corpus/$target
   if ! "$bin/$target" "$corpus"/* >"$work/$target.replay.log" 2>&1; then
     echo "fuzz: $target fails on a saved input:" >&2

@@ -1,5 +1,6 @@
 #include "file_job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -31,11 +32,14 @@ JobError fileError(JobError::Kind kind, const std::string& path, int error = 0)
 
 } // namespace
 
-JobResult runFileJob(const FileJob& job, const JobControl& control)
+JobResult runFileJob(const FileJob& job, const JobControl& control, JobStats* stats)
 {
-    if (job.params.width < 0) {
+    int width = job.params.width;
+    for (const Column& col : job.params.layout)
+        width = std::min(width, col.width);
+    if (width < 0) {
         JobError e{JobError::Kind::NegativeWidth, Field::Width};
-        e.value = job.params.width;
+        e.value = width;
         return e;
     }
 
@@ -67,18 +71,26 @@ JobResult runFileJob(const FileJob& job, const JobControl& control)
     if (output->isSameFile(source->fd()))
         return fileError(JobError::Kind::InputIsOutput, job.input);
 
+    JobStats result;
     try {
-        runTransform(*source, output->open(control), job.params, control);
+        result = runTransform(*source, output->open(control), job.params, control);
         output->commit();
     } catch (const IoError& e) {
         return fileError(e.side == IoError::Side::Input ? JobError::Kind::InputUnreadable
                                                         : JobError::Kind::OutputUnwritable,
             e.path, e.error);
+    } catch (const DataError& d) {
+        JobError e = fileError(JobError::Kind::BadInput, source->path());
+        e.line = d.line;
+        e.reason = d.what();
+        return e;
     } catch (const Cancelled&) {
         return JobError{JobError::Kind::Cancelled};
     } catch (const std::bad_alloc&) {
         return JobError{JobError::Kind::OutOfMemory};
     }
+    if (stats != nullptr)
+        *stats = result;
     return std::nullopt;
 }
 

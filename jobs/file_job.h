@@ -4,6 +4,7 @@
 #include "control.h"
 #include "job_error.h"
 #include "job_params.h"
+#include "job_stats.h"
 
 namespace fwprep {
 
@@ -16,6 +17,7 @@ struct FileJob {
     JobParams params;
 };
 
-JobResult runFileJob(const FileJob& job, const JobControl& control = {});
+// `stats`, when given, receives what the job read, wrote and cut.
+JobResult runFileJob(const FileJob& job, const JobControl& control = {}, JobStats* stats = nullptr);
 
 } // namespace fwprep

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,7 @@ struct JobError {
         OutputUnwritable, // `path` cannot be written: `reason`
         Cancelled,        // the caller cancelled; the old output is untouched
         OutOfMemory,      // the job could not get the memory it needs
+        BadInput,         // `path` cannot be made into records at line `line`: `reason`
     };
     explicit JobError(Kind k, Field f = Field::Count)
         : kind(k)
@@ -32,6 +34,7 @@ struct JobError {
     int value = 0;
     std::string path;
     std::string reason;
+    std::uint64_t line = 0;
 };
 
 // Empty when the job ran to its end.

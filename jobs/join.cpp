@@ -5,6 +5,9 @@
 #include <string>
 
 #include "chars.h"
+#include "columns.h"
+#include "csv_reader.h"
+#include "line_driver.h"
 
 namespace fwprep {
 
@@ -14,121 +17,226 @@ namespace {
 constexpr std::size_t kShortColumn = 16;
 static_assert(kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
 
-struct JoinState {
-    JoinState(std::uint64_t groupSize_, std::size_t width_, std::string_view lineEnd)
-        : groupSize(groupSize_)
-        , width(width_)
-        , end(lineEnd)
+constexpr const char* kValueCut = "the value is longer than its column";
+constexpr const char* kFieldLeftOut = "the record has more fields than there are columns";
+
+// A value gathered up to its column's width, for when it cannot go straight
+// out: it comes in several pieces, and its fill may have to go first.
+class ColumnValue {
+public:
+    template <CharMode M>
+    void add(const char* data, std::size_t size, std::size_t width)
     {
+        if (m_chars < width) {
+            const char* q = takeChars<M>(data, data + size, width - m_chars, m_chars);
+            m_bytes.append(data, static_cast<std::size_t>(q - data));
+            m_cut = m_cut || q < data + size;
+        } else {
+            m_cut = m_cut || size > 0;
+        }
     }
-    std::uint64_t groupSize; // 0: one output line for all
-    std::size_t width;
-    LineEndBytes end;
-    std::uint64_t inGroup = 0; // columns written on the current output line
-    // A line that arrives in several segments is gathered here, up to `width`
-    // characters, because its fill spaces must go out before it.
-    std::string column;
-    std::size_t columnChars = 0;
-    bool midLine = false;
-    bool first = true;
+    // Writes the value fitted to `col`; true when some of it was cut.
+    bool put(OutputBuffer& out, const Column& col)
+    {
+        putColumn(out, col, m_bytes.data(), m_bytes.size(), m_chars);
+        const bool cut = m_cut;
+        m_bytes.clear();
+        m_chars = 0;
+        m_cut = false;
+        return cut;
+    }
+
+private:
+    std::string m_bytes;
+    std::size_t m_chars = 0;
+    bool m_cut = false;
 };
 
-// Runs until the input ends (true), or until the character mode is settled
-// differently under it (false): `seg` then holds the segment that the loop of
-// the other mode goes on with (`resume`).
-template <CharMode Mode>
-bool joinLoop(TextInput& in, OutputBuffer& out, JoinState& st, std::string_view prefix, Segment& seg, bool resume)
-{
-    // Local copies, which writes through the output's char pointers cannot alias.
-    const std::uint64_t groupSize = st.groupSize;
-    const std::size_t width = st.width;
-    const LineEndBytes end = st.end;
-    std::uint64_t inGroup = st.inGroup;
-    std::string& column = st.column;
-    std::size_t columnChars = st.columnChars;
-    bool midLine = st.midLine;
-    bool first = st.first;
-    const auto keep = [&] {
-        st.inGroup = inGroup;
-        st.columnChars = columnChars;
-        st.midLine = midLine;
-        st.first = first;
-    };
-    const auto columnDone = [&] {
-        if (++inGroup == groupSize) {
-            end.appendTo(out);
-            inGroup = 0;
-        }
-    };
+// Every input line is one value.
+class JoinWork {
+public:
+    JoinWork(const Columns& cols, OutputBuffer& out, std::string_view lineEnd, LossTally& tally)
+        : m_cols(cols)
+        , m_out(out)
+        , m_end(lineEnd)
+        , m_tally(tally)
+        , m_groupSize(cols.count())
+        , m_plain(cols.plain())
+        , m_width(cols.width(0))
+    {
+    }
+
     // A whole line needs no gathering: its column goes straight out.
-    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
-        const bool plain = Mode == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));
-        if (plain && width <= kShortColumn) {
+    template <CharMode M>
+    void line(const char* data, std::size_t size, bool ascii)
+    {
+        const std::size_t width = m_plain ? m_width : m_cols.width(m_inGroup);
+        const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));
+        if (bytes && m_plain && width <= kShortColumn) {
             // The common case, plain bytes and a narrow column: fixed-size
             // moves straight into the output block.
             const std::size_t taken = std::min(size, width);
-            char* dst = out.reserve(2 * kShortColumn);
+            char* dst = m_out.reserve(2 * kShortColumn);
             std::memset(dst, ' ', kShortColumn);
             std::memcpy(dst + (width - taken), data, kShortColumn);
-            out.commit(dst + width);
+            m_out.commit(dst + width);
+            if (size > width)
+                m_tally.cut(kValueCut);
         } else {
             std::size_t taken = 0;
-            const char* q = plain ? takeChars<CharMode::Bytes>(data, data + size, width, taken)
-                                  : takeChars<Mode>(data, data + size, width, taken);
-            out.appendRepeated(' ', width - taken);
-            out.append(data, static_cast<std::size_t>(q - data));
+            const char* q = bytes ? takeChars<CharMode::Bytes>(data, data + size, width, taken)
+                                  : takeChars<M>(data, data + size, width, taken);
+            putColumn(m_out, m_cols[m_inGroup], data, static_cast<std::size_t>(q - data), taken);
+            if (q < data + size)
+                m_tally.cut(kValueCut);
         }
-        columnDone();
-        return true;
-    };
-
-    for (bool have = resume || in.next(seg); have; have = in.next(seg)) {
-        if (!seg.ascii && in.charMode() != Mode) {
-            keep();
-            return false;
-        }
-        if (first) {
-            out.append(prefix.data(), prefix.size());
-            first = false;
-        }
-        if (!midLine && seg.endsLine) {
-            wholeLine(seg.data, seg.size, seg.ascii);
-            in.forEachWholeLine(wholeLine); // the rest of the block, in one go
-            continue;
-        }
-        if (columnChars < width) {
-            const char* q = takeChars<Mode>(seg.data, seg.data + seg.size, width - columnChars, columnChars);
-            column.append(seg.data, static_cast<std::size_t>(q - seg.data));
-        }
-        midLine = !seg.endsLine;
-        if (midLine)
-            continue;
-        out.appendRepeated(' ', width - columnChars);
-        out.append(column.data(), column.size());
-        column.clear();
-        columnChars = 0;
         columnDone();
     }
-    keep();
-    return true;
-}
+
+    // A line that arrives in several segments is gathered up to its width,
+    // because its fill may have to go out before it.
+    template <CharMode M>
+    void part(const char* data, std::size_t size, bool)
+    {
+        m_value.add<M>(data, size, m_cols.width(m_inGroup));
+    }
+
+    void endLine()
+    {
+        if (m_value.put(m_out, m_cols[m_inGroup]))
+            m_tally.cut(kValueCut);
+        columnDone();
+    }
+
+    void finish()
+    {
+        if (m_inGroup > 0)
+            m_end.appendTo(m_out);
+        // Whole records, and the incomplete one.
+        const std::uint64_t lines = m_tally.line();
+        m_tally.wrote(m_groupSize == 0 ? (lines > 0 ? 1 : 0) : (lines + m_groupSize - 1) / m_groupSize);
+    }
+
+private:
+    void columnDone()
+    {
+        if (++m_inGroup == m_groupSize) {
+            m_end.appendTo(m_out);
+            m_inGroup = 0;
+        }
+    }
+
+    const Columns& m_cols;
+    OutputBuffer& m_out;
+    const LineEndBytes m_end;
+    LossTally& m_tally;
+    const std::size_t m_groupSize; // 0: no end
+    const bool m_plain;
+    const std::size_t m_width;
+    std::size_t m_inGroup = 0; // columns written on the current output line
+    ColumnValue m_value;
+};
+
+// Every CSV record is one output line.
+class CsvJoinWork {
+public:
+    CsvJoinWork(const JobParams& params, const Columns& cols, OutputBuffer& out, std::string_view lineEnd,
+        LossTally& tally)
+        : m_cols(cols)
+        , m_out(out)
+        , m_end(lineEnd)
+        , m_tally(tally)
+        , m_reader(params.delimiter)
+        , m_skipRecord(params.header)
+    {
+    }
+
+    template <CharMode M>
+    void line(const char* data, std::size_t size, bool ascii)
+    {
+        part<M>(data, size, ascii);
+        endLine();
+    }
+
+    template <CharMode M>
+    void part(const char* data, std::size_t size, bool ascii)
+    {
+        if (ascii)
+            m_reader.read(data, size, m_tally.line(), FieldSink<CharMode::Bytes>{*this});
+        else
+            m_reader.read(data, size, m_tally.line(), FieldSink<M>{*this});
+    }
+
+    void endLine()
+    {
+        if (!m_reader.endLine())
+            return; // a quoted field goes on past the line end
+        endField();
+        if (m_skipRecord) {
+            m_skipRecord = false;
+        } else {
+            // Columns of fill for the fields that the record does not have.
+            for (; m_field < m_cols.count(); ++m_field)
+                putColumn(m_out, m_cols[m_field], "", 0, 0);
+            m_end.appendTo(m_out);
+            m_tally.wrote(1);
+        }
+        m_field = 0;
+    }
+
+    void finish() { m_reader.finish(); }
+
+private:
+    bool inColumns() const { return m_field < m_cols.count() || m_cols.unbounded(); }
+
+    template <CharMode M>
+    struct FieldSink {
+        CsvJoinWork& w;
+        void text(const char* data, std::size_t size) const
+        {
+            if (!w.m_skipRecord && w.inColumns())
+                w.m_value.add<M>(data, size, w.m_cols.width(w.m_field));
+        }
+        void fieldEnd() const { w.endField(); }
+    };
+
+    void endField()
+    {
+        if (!m_skipRecord) {
+            if (inColumns()) {
+                if (m_value.put(m_out, m_cols[m_field]))
+                    m_tally.cut(kValueCut);
+            } else {
+                m_tally.leftOut(kFieldLeftOut);
+            }
+        }
+        ++m_field;
+    }
+
+    const Columns& m_cols;
+    OutputBuffer& m_out;
+    const LineEndBytes m_end;
+    LossTally& m_tally;
+    CsvReader m_reader;
+    bool m_skipRecord;       // the header record
+    std::size_t m_field = 0; // index of the field being read
+    ColumnValue m_value;
+};
 
 } // namespace
 
-void joinLines(TextInput& in, OutputBuffer& out, int count, int width, std::string_view lineEnd,
-    std::string_view prefix)
+void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
+    std::string_view prefix, JobStats& stats)
 {
-    JoinState st(count > 0 ? static_cast<std::uint64_t>(count) : 0, static_cast<std::size_t>(width), lineEnd);
-    Segment seg;
-    // The mode may be settled late, once (see TextInput::charMode).
-    for (bool resume = false;; resume = true) {
-        const bool done = in.charMode() == CharMode::Utf8 ? joinLoop<CharMode::Utf8>(in, out, st, prefix, seg, resume)
-                                                          : joinLoop<CharMode::Bytes>(in, out, st, prefix, seg, resume);
-        if (done)
-            break;
+    const Columns cols(params);
+    LossTally tally(stats, params.strict);
+    if (params.format == RecordFormat::Csv) {
+        CsvJoinWork work(params, cols, out, lineEnd, tally);
+        forEachLine(in, out, prefix, stats, work);
+    } else {
+        JoinWork work(cols, out, lineEnd, tally);
+        forEachLine(in, out, prefix, stats, work);
     }
-    if (st.inGroup > 0)
-        st.end.appendTo(out);
 }
 
 } // namespace fwprep

@@ -1,19 +1,25 @@
 #pragma once
 #include <string_view>
 
+#include "job_params.h"
+#include "job_stats.h"
 #include "output.h"
 #include "text_input.h"
 
 namespace fwprep {
 
-// The join job: every input line is fitted to `width` characters (its first
-// `width` characters, with spaces put in front of a shorter line) and every
-// `count` fitted lines make one output line. A last, incomplete group is written
-// when it holds at least one column; a count of 0 or less, or one above the
-// number of lines, puts every column on one line. Each column goes out as soon
-// as it is made, so memory does not grow with the group. `prefix` goes before
-// the first output line.
-void joinLines(TextInput& in, OutputBuffer& out, int count, int width, std::string_view lineEnd,
-    std::string_view prefix);
+// The join job. From lines: every input line is a value, fitted to its column
+// (its first `width(i)` characters, with the column's fill put in front of or
+// after a shorter one), and the columns of a record make one output line; a
+// last, incomplete record is written when it holds at least one column; a
+// count of 0 or less, or one above the number of lines, puts every column on
+// one line. From CSV: every record is an output line, its i-th field fitted
+// to the i-th column; missing fields give columns of fill, fields beyond the
+// last column are left out. A value longer than its column counts as cut.
+// Each column goes out as soon as it is made, so memory does not grow with the
+// record. `prefix` goes before the first output line. Malformed CSV throws
+// DataError.
+void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
+    std::string_view prefix, JobStats& stats);
 
 } // namespace fwprep

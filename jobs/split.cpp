@@ -1,138 +1,178 @@
 #include "split.h"
 
 #include <cstring>
+#include <string>
 
 #include "chars.h"
+#include "columns.h"
+#include "line_driver.h"
 
 namespace fwprep {
 
 namespace {
 
-struct SplitState {
-    int count;
-    std::size_t width;
-    LineEndBytes lineEnd;
-    int piece = 0;              // index of the piece being filled
-    std::size_t pieceChars = 0; // characters already in it
-    bool first = true;          // nothing handed out yet
-    bool midLine = false;       // part of the current line has been cut
-};
-
-// Cuts one segment of a line into the pieces still open.
-template <CharMode Mode>
-void cutSegment(const char* p, const char* const end, SplitState& s, OutputBuffer& out)
-{
-    if constexpr (Mode == CharMode::Utf8) {
-        // Plain ASCII, the common case, needs no decoding: bytes are characters.
-        const std::size_t wanted = (static_cast<std::size_t>(s.count - s.piece) * s.width) - s.pieceChars;
-        if (utf8::isAscii(p, std::min(wanted, static_cast<std::size_t>(end - p))))
-            return cutSegment<CharMode::Bytes>(p, end, s, out);
-    }
-    while (s.piece < s.count && p < end) {
-        const char* q = takeChars<Mode>(p, end, s.width - s.pieceChars, s.pieceChars);
-        out.append(p, static_cast<std::size_t>(q - p));
-        p = q;
-        if (s.pieceChars == s.width) {
-            s.lineEnd.appendTo(out);
-            ++s.piece;
-            s.pieceChars = 0;
-        }
-    }
-}
-
 // Pieces of at most this many bytes are copied with one fixed-size move.
 constexpr std::size_t kShortPiece = 16;
 static_assert(kShortPiece <= TextInput::kReadSlack);
 
-// The common case: a whole line of plain bytes, short pieces. Cuts it straight
-// into the output block.
-void cutShortLine(const char* d, std::size_t len, const SplitState& s, OutputBuffer& out)
-{
-    char* dst = out.reserve(static_cast<std::size_t>(s.count) * (kShortPiece + 2));
-    std::size_t start = 0;
-    for (int i = 0; i < s.count; ++i, start += s.width) {
-        if (start < len) {
-            const std::size_t n = std::min(s.width, len - start);
-            std::memcpy(dst, d + start, kShortPiece);
-            dst += n;
-        }
-        dst = s.lineEnd.writeTo(dst);
-    }
-    out.commit(dst);
-}
+constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
-// Runs until the input ends (true), or until the character mode is settled
-// differently under it (false): `seg` then holds the segment that the loop of
-// the other mode goes on with (`resume`).
-template <CharMode Mode>
-bool splitLoop(TextInput& in, OutputBuffer& out, SplitState& state, std::string_view prefix, Segment& seg, bool resume)
-{
-    SplitState s = state; // a local copy, which writes through the output's char pointers cannot alias
-    const int count = s.count;
-    const std::size_t width = s.width;
-    const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
-    const auto closeLine = [&] {
-        // Close the piece in progress, then the empty ones past the line's end.
-        for (; s.piece < count; ++s.piece)
-            s.lineEnd.appendTo(out);
-        s.piece = 0;
-        s.pieceChars = 0;
-    };
-    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
-        if (width <= kShortPiece && fitsShortPath
-            && (Mode == CharMode::Bytes || ascii
-                || utf8::isAscii(data, std::min(size, static_cast<std::size_t>(count) * width)))) {
-            cutShortLine(data, size, s, out);
-        } else {
-            if (width > 0)
-                cutSegment<Mode>(data, data + size, s, out);
-            closeLine();
-        }
-        return true;
-    };
-
-    for (bool have = resume || in.next(seg); have; have = in.next(seg)) {
-        if (!seg.ascii && in.charMode() != Mode) {
-            state = s;
-            return false;
-        }
-        if (s.first) {
-            out.append(prefix.data(), prefix.size());
-            s.first = false;
-        }
-        if (!s.midLine && seg.endsLine) {
-            wholeLine(seg.data, seg.size, seg.ascii);
-            in.forEachWholeLine(wholeLine); // the rest of the block, in one go
-            continue;
-        }
-        if (width > 0)
-            cutSegment<Mode>(seg.data, seg.data + seg.size, s, out);
-        s.midLine = !seg.endsLine;
-        if (!s.midLine)
-            closeLine();
+class SplitWork {
+public:
+    SplitWork(const JobParams& params, const Columns& cols, OutputBuffer& out, std::string_view lineEnd,
+        LossTally& tally)
+        : m_cols(cols)
+        , m_out(out)
+        , m_lineEnd(lineEnd)
+        , m_tally(tally)
+        , m_count(cols.count())
+        , m_total(cols.totalWidth())
+        , m_trim(params.trim)
+        , m_csv(params.format == RecordFormat::Csv)
+        , m_delimiter(params.delimiter)
+        , m_short(cols.plain() && !m_trim && !m_csv && cols.width(0) <= kShortPiece
+              && m_count * (kShortPiece + 2) <= out.capacity())
+        , m_perLine(m_csv ? 1 : m_count)
+        , m_width(cols.width(0))
+    {
     }
-    state = s;
-    return true;
-}
+
+    template <CharMode M>
+    void line(const char* data, std::size_t size, bool ascii)
+    {
+        if (m_count == 0)
+            return;
+        // Plain ASCII, the common case, needs no decoding: bytes are characters.
+        const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, m_total));
+        if (m_short && bytes)
+            cutShortLine(data, size);
+        else if (bytes)
+            cutLine<CharMode::Bytes>(data, data + size);
+        else
+            cutLine<M>(data, data + size);
+    }
+
+    // A long line, segment by segment: a piece that a segment ends within is
+    // gathered (up to its width) until the next one completes it.
+    template <CharMode M>
+    void part(const char* p, std::size_t size, bool)
+    {
+        const char* const end = p + size;
+        while (m_index < m_count && p < end) {
+            const std::size_t width = m_cols.width(m_index);
+            const char* q = takeChars<M>(p, end, width - m_pieceChars, m_pieceChars);
+            m_piece.append(p, static_cast<std::size_t>(q - p));
+            p = q;
+            if (m_pieceChars == width)
+                nextPiece();
+        }
+        if (p < end)
+            m_lineCut = true;
+    }
+
+    void endLine()
+    {
+        if (m_count == 0)
+            return;
+        // The piece in progress, then the empty ones past the line's end.
+        while (m_index < m_count)
+            nextPiece();
+        m_index = 0;
+        if (m_lineCut)
+            m_tally.cut(kLineCut);
+        m_lineCut = false;
+    }
+
+    void finish() { m_tally.wrote(m_tally.line() * m_perLine); }
+
+private:
+    // Plain bytes and short pieces: cut straight into the output block.
+    void cutShortLine(const char* d, std::size_t len)
+    {
+        if (len > m_total)
+            m_tally.cut(kLineCut);
+        const std::size_t width = m_width;
+        char* dst = m_out.reserve(m_count * (kShortPiece + 2));
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < m_count; ++i, start += width) {
+            if (start < len) {
+                const std::size_t n = std::min(width, len - start);
+                std::memcpy(dst, d + start, kShortPiece);
+                dst += n;
+            }
+            dst = m_lineEnd.writeTo(dst);
+        }
+        m_out.commit(dst);
+    }
+
+    template <CharMode M>
+    void cutLine(const char* p, const char* end)
+    {
+        for (std::size_t i = 0; i < m_count; ++i) {
+            std::size_t taken = 0;
+            const char* q = takeChars<M>(p, end, m_cols.width(i), taken);
+            putPiece(i, p, q);
+            p = q;
+        }
+        if (p < end)
+            m_tally.cut(kLineCut);
+    }
+
+    void nextPiece()
+    {
+        putPiece(m_index, m_piece.data(), m_piece.data() + m_piece.size());
+        m_piece.clear();
+        m_pieceChars = 0;
+        ++m_index;
+    }
+
+    void putPiece(std::size_t i, const char* begin, const char* end)
+    {
+        if (m_trim)
+            trimFill(m_cols[i], begin, end);
+        const auto size = static_cast<std::size_t>(end - begin);
+        if (!m_csv) {
+            m_out.append(begin, size);
+            m_lineEnd.appendTo(m_out);
+            return;
+        }
+        if (i > 0)
+            m_out.append(&m_delimiter, 1);
+        appendCsvField(m_out, begin, size, m_delimiter);
+        if (i + 1 == m_count)
+            m_lineEnd.appendTo(m_out);
+    }
+
+    const Columns& m_cols;
+    OutputBuffer& m_out;
+    const LineEndBytes m_lineEnd;
+    LossTally& m_tally;
+    const std::size_t m_count;
+    const std::size_t m_total;
+    const bool m_trim;
+    const bool m_csv;
+    const char m_delimiter;
+    const bool m_short;
+    const std::uint64_t m_perLine; // output lines per input line
+    const std::size_t m_width;     // of the first column
+    // A long line's progress.
+    std::size_t m_index = 0;      // the piece being filled
+    std::string m_piece;          // what it holds so far
+    std::size_t m_pieceChars = 0; // in characters
+    bool m_lineCut = false;
+};
 
 } // namespace
 
-void splitLines(TextInput& in, OutputBuffer& out, int count, int width, std::string_view lineEnd,
-    std::string_view prefix)
+void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
+    std::string_view prefix, JobStats& stats)
 {
-    Segment seg;
-    if (count <= 0) {
-        while (in.next(seg)) { } // read through, so that read errors still show
-        return;
-    }
-    SplitState s{count, static_cast<std::size_t>(width), LineEndBytes(lineEnd)};
-    // The mode may be settled late, once (see TextInput::charMode).
-    for (bool resume = false;; resume = true) {
-        const bool done = in.charMode() == CharMode::Utf8 ? splitLoop<CharMode::Utf8>(in, out, s, prefix, seg, resume)
-                                                          : splitLoop<CharMode::Bytes>(in, out, s, prefix, seg, resume);
-        if (done)
-            return;
-    }
+    const Columns cols(params);
+    LossTally tally(stats, params.strict);
+    SplitWork work(params, cols, out, lineEnd, tally);
+    // Without columns nothing is written, but the input is still read through,
+    // so that read errors show.
+    forEachLine(in, out, cols.count() == 0 ? std::string_view("") : prefix, stats, work);
 }
 
 } // namespace fwprep

@@ -7,7 +7,7 @@
 
 namespace fwprep {
 
-void runTransform(ByteSource& source, OutputSink& sink, const JobParams& params, const JobControl& control,
+JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& params, const JobControl& control,
     std::size_t blockSize)
 {
     TextInput in(source, params.encoding, control, blockSize);
@@ -19,12 +19,24 @@ void runTransform(ByteSource& source, OutputSink& sink, const JobParams& params,
     const std::string_view lineEnd = crlf ? "\r\n" : "\n";
     const std::string_view prefix = in.hasByteOrderMark() ? "\xEF\xBB\xBF" : "";
 
+    JobStats stats;
     OutputBuffer out(sink, blockSize);
-    if (params.kind == JobKind::Split)
-        splitLines(in, out, params.count, params.width, lineEnd, prefix);
-    else
-        joinLines(in, out, params.count, params.width, lineEnd, prefix);
+    try {
+        if (params.kind == JobKind::Split)
+            splitLines(in, out, params, lineEnd, prefix, stats);
+        else
+            joinLines(in, out, params, lineEnd, prefix, stats);
+    } catch (const DataError&) {
+        out.flush(); // what was made before the failure goes out, as it would on standard output
+        throw;
+    }
     out.flush();
+    stats.mode = in.charMode();
+    stats.modeDetected = in.modeDetected();
+    stats.asciiOnly = in.modeDetected() && !in.modeSettled();
+    stats.byteOrderMark = in.hasByteOrderMark();
+    stats.crlf = crlf;
+    return stats;
 }
 
 } // namespace fwprep

@@ -47,6 +47,10 @@ private slots:
     void usageErrors();
     void jobFailures_data();
     void jobFailures();
+    void lossReports_data();
+    void lossReports();
+    void strictLeavesOldOutput_data();
+    void strictLeavesOldOutput();
     void writesOutputFile();
     void helpAndVersion();
     void signalCancelsAndLeavesNoFile();
@@ -85,6 +89,19 @@ void TestCli::jobs_data()
                                        << QByteArray("a\r\nb\r\n");
     QTest::newRow("empty input gives empty output") << QStringList{"split", "-n", "3", "-w", "2"} << QByteArray()
                                                     << QByteArray();
+    QTest::newRow("layout without a count") << QStringList{"split", "-w", "2,0,3"} << QByteArray("abcde\n")
+                                            << QByteArray("ab\n\ncde\n");
+    QTest::newRow("layout with its count") << QStringList{"join", "-n", "2", "-w", "2,3", "--align=lr", "--fill", " 0"}
+                                           << QByteArray("a\n7\n") << QByteArray("a 007\n");
+    QTest::newRow("one width, align left, zero fill") << QStringList{"join", "-n", "0", "-w", "3", "--align", "left", "--fill", "0"}
+                                                      << QByteArray("a\nb\n") << QByteArray("a00b00\n");
+    QTest::newRow("one width, a letter per column") << QStringList{"join", "-n", "2", "-w", "2", "--align", "lr"}
+                                                    << QByteArray("a\nb\n") << QByteArray("a  b\n");
+    QTest::newRow("split to csv, trimmed") << QStringList{"split", "-w", "4,4", "--fill", " 0", "--trim", "--to", "csv"}
+                                           << QByteArray("  a,0007\n") << QByteArray("\"a,\",7\n");
+    QTest::newRow("join from csv, header, semicolon")
+        << QStringList{"join", "--from", "csv", "--header", "--delimiter", ";", "-w", "6,5", "--align", "lr", "--fill", " 0"}
+        << QByteArray("Name;Amount\r\n\"Ay\xC5\x9F" "e\";12,5\r\n") << QByteArray("Ay\xC5\x9F" "e  012,5\r\n");
 }
 
 void TestCli::jobs()
@@ -93,7 +110,8 @@ void TestCli::jobs()
     QFETCH(QByteArray, input);
     QFETCH(QByteArray, expected);
     const Run r = runCli(args, input);
-    QCOMPARE(r.err, QByteArray());
+    // Nothing on standard error but, where a line or value is cut, its warning.
+    QVERIFY2(r.err.isEmpty() || (r.err.startsWith("fwprep-cli: warning: ") && r.err.count('\n') == 1), r.err.constData());
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, expected);
 }
@@ -123,6 +141,22 @@ void TestCli::usageErrors_data()
     QTest::newRow("bad encoding") << QStringList{"split", "-n", "1", "-w", "1", "-e", "latin9"} << "--encoding: 'latin9'";
     QTest::newRow("bad eol") << QStringList{"split", "-n", "1", "-w", "1", "--eol", "cr"} << "--eol: 'cr'";
     QTest::newRow("two inputs") << QStringList{"split", "-n", "1", "-w", "1", "a", "b"} << "one input file at most";
+    QTest::newRow("width list, empty entry") << QStringList{"split", "-w", "3,,4"} << "--width: '3,,4' has an empty entry";
+    QTest::newRow("width list, bad number") << QStringList{"split", "-w", "3,x"} << "--width: '3,x': 'x' is not";
+    QTest::newRow("count not the list's") << QStringList{"join", "-n", "3", "-w", "1,2"} << "--count: '3' is not the number";
+    QTest::newRow("align letter") << QStringList{"split", "-w", "1,2", "--align", "lx"} << "--align: 'lx'";
+    QTest::newRow("align letters miscounted") << QStringList{"split", "-w", "1,2", "--align", "lrl"} << "--align: 'lrl'";
+    QTest::newRow("fill not printable") << QStringList{"split", "-n", "1", "-w", "1", "--fill", "\t"} << "--fill: '\t'";
+    QTest::newRow("fill miscounted") << QStringList{"split", "-w", "1,2", "--fill", "abc"} << "--fill: 'abc'";
+    QTest::newRow("trim on join") << QStringList{"join", "-n", "1", "-w", "1", "--trim"} << "--trim: only for split";
+    QTest::newRow("to on join") << QStringList{"join", "-n", "1", "-w", "1", "--to", "csv"} << "--to: only for split";
+    QTest::newRow("from on split") << QStringList{"split", "-n", "1", "-w", "1", "--from", "csv"} << "--from: only for join";
+    QTest::newRow("header without csv") << QStringList{"join", "-n", "1", "-w", "1", "--header"} << "--header: only with --from csv";
+    QTest::newRow("delimiter without csv") << QStringList{"split", "-n", "1", "-w", "1", "--delimiter", ";"} << "--delimiter: only with --to csv";
+    QTest::newRow("delimiter two characters") << QStringList{"join", "-n", "1", "-w", "1", "--from", "csv", "--delimiter", ";;"} << "--delimiter: ';;'";
+    QTest::newRow("delimiter a quote") << QStringList{"join", "-n", "1", "-w", "1", "--from", "csv", "--delimiter", "\""} << "--delimiter: '\"'";
+    QTest::newRow("delimiter not ASCII") << QStringList{"split", "-n", "1", "-w", "1", "--to", "csv", "--delimiter", "\xC2\xA7"} << "--delimiter: ";
+    QTest::newRow("verbose has no short form") << QStringList{"split", "-n", "1", "-w", "1", "-V"} << "unknown option '-V'";
 }
 
 void TestCli::usageErrors()
@@ -169,6 +203,89 @@ void TestCli::jobFailures()
     QCOMPARE(readFile(dir.filePath("in.txt")), QByteArray("input\n"));
 }
 
+void TestCli::lossReports_data()
+{
+    // Whatever is cut is reported in one warning line; the output is the same
+    // as without it, and the job still succeeds.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("split, today's options") << QStringList{"split", "-n", "2", "-w", "1"} << QByteArray("ab\nabc\nx\nxyz\n")
+                                            << QByteArray("a\nb\na\nb\nx\n\nx\ny\n")
+                                            << "warning: 2 lines were longer than the record and lost their end, the first on line 2\n";
+    QTest::newRow("join, today's options") << QStringList{"join", "-n", "2", "-w", "2"} << QByteArray("ab\nabc\n")
+                                           << QByteArray("abab\n") << "warning: 1 value was longer than its column and cut, on line 2\n";
+    QTest::newRow("join from csv, cut and left out") << QStringList{"join", "--from", "csv", "-w", "1,1"}
+                                                     << QByteArray("a,b\nab,c,d\ne,f,g\n") << QByteArray("ab\nac\nef\n")
+                                                     << "warning: 1 value was longer than its column and cut, on line 2; "
+                                                        "2 fields beyond the last column left out, the first on line 2\n";
+    QTest::newRow("nothing cut, verbose") << QStringList{"split", "-w", "2", "-n", "1", "--verbose"}
+                                          << QByteArray("\xEF\xBB\xBF\xC3\xA7\r\n") << QByteArray("\xEF\xBB\xBF\xC3\xA7\r\n")
+                                          << "fwprep-cli: 1 line read, 1 line written, UTF-8 with a byte-order mark, CRLF line ends; nothing cut\n";
+    QTest::newRow("verbose, detected UTF-8") << QStringList{"split", "-w", "1", "-n", "1", "--verbose"}
+                                             << QByteArray("\xC5\x9E\n") << QByteArray("\xC5\x9E\n")
+                                             << "fwprep-cli: 1 line read, 1 line written, UTF-8 (detected), LF line ends; nothing cut\n";
+    QTest::newRow("verbose, detected single-byte") << QStringList{"split", "-w", "1", "-n", "1", "--verbose"}
+                                                   << QByteArray("\xDE\n") << QByteArray("\xDE\n")
+                                                   << "fwprep-cli: 1 line read, 1 line written, one byte per character (detected), LF line ends; nothing cut\n";
+    QTest::newRow("verbose, plain ASCII") << QStringList{"split", "-w", "2", "-n", "1", "--verbose"}
+                                          << QByteArray("ab\n") << QByteArray("ab\n")
+                                          << "fwprep-cli: 1 line read, 1 line written, plain ASCII (nothing to detect), LF line ends; nothing cut\n";
+    QTest::newRow("cut, verbose") << QStringList{"join", "-w", "1", "-n", "3", "--verbose", "-e", "bytes", "--eol", "crlf"}
+                                  << QByteArray("ab\nc\nd\ne\n") << QByteArray("acd\r\ne\r\n")
+                                  << "fwprep-cli: 4 lines read, 2 lines written, one byte per character, CRLF line ends; "
+                                     "1 value was longer than its column and cut, on line 1\n";
+}
+
+void TestCli::lossReports()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, expected);
+    QFETCH(QString, warning);
+    const Run r = runCli(args, input);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, expected);
+    QVERIFY2(r.err.endsWith(warning.toUtf8()), r.err.constData());
+    QCOMPARE(r.err.count('\n'), args.contains("--verbose") && r.err.contains("cut,") ? 2 : 1);
+}
+
+void TestCli::strictLeavesOldOutput_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("split, line too long") << QStringList{"split", "-n", "2", "-w", "1", "--strict"} << QByteArray("ab\nabc\n")
+                                          << "in.txt: line 2: the line is longer than the record";
+    QTest::newRow("join, value too long") << QStringList{"join", "-w", "2,2", "--strict"} << QByteArray("ab\nabc\n")
+                                          << "in.txt: line 2: the value is longer than its column";
+    QTest::newRow("join from csv, field left out") << QStringList{"join", "--from", "csv", "-w", "2", "-n", "1", "--strict"}
+                                                   << QByteArray("a\nb,c\n") << "in.txt: line 2: the record has more fields";
+    QTest::newRow("unclosed quote, not strict") << QStringList{"join", "--from", "csv", "-w", "2,2"}
+                                                << QByteArray("a,b\n\"c,d\n") << "in.txt: line 2: a quoted field begins here and is never closed";
+}
+
+void TestCli::strictLeavesOldOutput()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("in.txt"), input);
+    writeFile(dir.filePath("out.txt"), kOld);
+    const Run r = runCli(args + QStringList{"-o", "out.txt", "in.txt"}, {}, dir.path());
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.startsWith("fwprep-cli: " + message.toUtf8()), r.err.constData());
+    QVERIFY2(r.err.endsWith("; out.txt was left as it was\n"), r.err.constData());
+    QCOMPARE(readFile(dir.filePath("out.txt")), kOld);
+    QCOMPARE(entries(dir.path()), (QStringList{"in.txt", "out.txt"}));
+    // On standard output, the records before the failing line stay written.
+    const Run piped = runCli(args + QStringList{"in.txt"}, {}, dir.path());
+    QCOMPARE(piped.exitCode, 1);
+    QVERIFY(!piped.out.isEmpty());
+}
+
 void TestCli::writesOutputFile()
 {
     QTemporaryDir dir;
@@ -189,7 +306,10 @@ void TestCli::helpAndVersion()
     const Run sub = runCli({"join", "--help"});
     QCOMPARE(sub.exitCode, 0);
     QVERIFY(sub.out.startsWith("Usage: fwprep-cli join"));
-    QVERIFY(sub.out.contains("--encoding"));
+    QVERIFY(sub.out.contains("--encoding") && sub.out.contains("--from") && sub.out.contains("--header"));
+    QVERIFY(!sub.out.contains("--trim") && !sub.out.contains("--to "));
+    const Run split = runCli({"split", "--help"});
+    QVERIFY(split.out.contains("--trim") && split.out.contains("--to ") && !split.out.contains("--header"));
     const Run version = runCli({"--version"});
     QCOMPARE(version.exitCode, 0);
     QVERIFY(version.out.startsWith("fwprep-cli "));

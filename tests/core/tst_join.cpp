@@ -11,6 +11,10 @@ private slots:
     void join();
     void lineStructure_data();
     void lineStructure();
+    void records_data();
+    void records();
+    void badCsv_data();
+    void badCsv();
 };
 
 void TestJoin::join_data()
@@ -126,6 +130,128 @@ void TestJoin::lineStructure()
         actual << int(line.size());
     QCOMPARE(actual.takeLast(), 0); // the text ends with a line end
     QCOMPARE(actual, expected);
+}
+
+void TestJoin::records_data()
+{
+    // A layout ("" : one width of 2 and `count` 0: every field is a column),
+    // its alignment and fill, and the input read as lines or as CSV with a
+    // delimiter; what is written, then values cut and fields left out, each
+    // with the line of the first.
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("widths");
+    QTest::addColumn<QString>("align");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<bool>("header");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QList<int>>("loss"); // cut, first cut, left out, first left out
+
+    const QList<int> none{0, 0, 0, 0};
+    QTest::newRow("lines: l/r mix, fills, cut") << QByteArray("ab\n7\nabcd\nx\n") << "3,2" << "lr" << "_0" << ""
+                                                << false << QByteArray("ab_07\nabc0x\n") << QList<int>{1, 3, 0, 0};
+    QTest::newRow("lines: 0-width column") << QByteArray("a\nb\nc\n") << "1,0,1" << "r" << " " << "" << false
+                                           << QByteArray("ac\n") << QList<int>{1, 2, 0, 0};
+    QTest::newRow("csv: fields to columns") << QByteArray("a,b\nccc,dd\n") << "2,2" << "r" << " " << "," << false
+                                            << QByteArray(" a b\nccdd\n") << QList<int>{1, 2, 0, 0};
+    QTest::newRow("csv: quoted delimiter") << QByteArray("\"a,b\",c\n") << "3,1" << "r" << " " << "," << false
+                                           << QByteArray("a,bc\n") << none;
+    QTest::newRow("csv: doubled quote") << QByteArray("\"a\"\"b\",c\n") << "3,1" << "r" << " " << "," << false
+                                        << QByteArray("a\"bc\n") << none;
+    QTest::newRow("csv: quote inside an unquoted field") << QByteArray("a\"b,c\"\n") << "3,2" << "r" << " " << ","
+                                                         << false << QByteArray("a\"bc\"\n") << none;
+    QTest::newRow("csv: text after a closing quote") << QByteArray("\"ab\"c,d\n") << "3,1" << "r" << " " << ","
+                                                     << false << QByteArray("abcd\n") << none;
+    QTest::newRow("csv: quoted CR and empty quoted field") << QByteArray("\"a\rb\",\"\"\n") << "3,1" << "r" << "-"
+                                                           << "," << false << QByteArray("a\rb-\n") << none;
+    QTest::newRow("csv: missing fields are fill") << QByteArray("a\n\n") << "2,3" << "lr" << " 0" << "," << false
+                                                  << QByteArray("a 000\n  000\n") << none;
+    QTest::newRow("csv: extra fields left out") << QByteArray("a,b\na,b,c,d\nx,y,z\n") << "1,1" << "r" << " " << ","
+                                                << false << QByteArray("ab\nab\nxy\n") << QList<int>{0, 0, 3, 2};
+    QTest::newRow("csv: header is not joined") << QByteArray("name,amount\nab,7\n") << "3,3" << "lr" << " 0" << ","
+                                               << true << QByteArray("ab 007\n") << none;
+    QTest::newRow("csv: semicolon") << QByteArray("1,5;\"x;y\"\n") << "3,3" << "r" << " " << ";" << false
+                                    << QByteArray("1,5x;y\n") << none;
+    QTest::newRow("csv: CRLF in and out") << QByteArray("a,b\r\nc,d\r\n") << "1,1" << "r" << " " << "," << false
+                                          << QByteArray("ab\r\ncd\r\n") << none;
+    QTest::newRow("csv: UTF-8 letters") << QByteArray("\xC3\xA7,\xC4\x9F\xC4\x9F\xC4\x9F\n") << "2,2" << "r" << " "
+                                        << "," << false << QByteArray(" \xC3\xA7\xC4\x9F\xC4\x9F\n")
+                                        << QList<int>{1, 1, 0, 0};
+    QTest::newRow("csv: every field a column") << QByteArray("a,b,c\nd\n") << "" << "r" << " " << "," << false
+                                               << QByteArray(" a b c\n d\n") << none;
+    QTest::newRow("csv: quoted field wider than the block")
+        << "\"" + QByteArray(300, 'x') + "\"\"\",b\n" << "5,1" << "r" << " " << "," << false
+        << QByteArray("xxxxxb\n") << QList<int>{1, 1, 0, 0};
+    // Filler lines put the quoted field across the 1 MiB block edge.
+    QByteArray filler;
+    while (filler.size() < (1 << 20) - 40)
+        filler += "f,f\n";
+    QTest::newRow("csv: quoted field across the 1 MiB block edge")
+        << filler + "\"" + QByteArray(80, 'q') + "\",\"z\"\n" << "1,1" << "r" << " " << "," << false
+        << QByteArray(filler).replace(",", "") + "qz\n" << QList<int>{1, int(filler.count('\n')) + 1, 0, 0};
+}
+
+void TestJoin::records()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, widths);
+    QFETCH(QString, align);
+    QFETCH(QString, fill);
+    QFETCH(QString, csv);
+    QFETCH(bool, header);
+    QFETCH(QByteArray, expected);
+    QFETCH(QList<int>, loss);
+    JobParams params;
+    if (widths.isEmpty())
+        params = JobParams{JobKind::Join, 0, 2};
+    else
+        params = test::layoutParams(JobKind::Join, widths.toStdString(), align.toStdString(), fill.toStdString());
+    if (!csv.isEmpty()) {
+        params.format = RecordFormat::Csv;
+        params.delimiter = csv.toStdString()[0];
+    }
+    params.header = header;
+    const auto framings = input.size() > 100000 ? std::vector<test::Framing>{{4096, 1000}, {std::size_t{1} << 20, SIZE_MAX}}
+                                                : test::framings();
+    for (const auto& f : framings) {
+        JobStats stats;
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats);
+        QCOMPARE(QByteArray::fromStdString(out), expected);
+        QCOMPARE((QList<int>{int(stats.cut), int(stats.firstCut), int(stats.leftOut), int(stats.firstLeftOut)}), loss);
+    }
+    if (loss != QList<int>{0, 0, 0, 0}) {
+        // Under the strict rule the first loss fails the job at its line.
+        params.strict = true;
+        const int first = loss[0] > 0 && (loss[2] == 0 || loss[1] <= loss[3]) ? loss[1] : loss[3];
+        QCOMPARE(test::failingLine(input.toStdString(), params, 4096, 1000), std::uint64_t(first));
+    }
+}
+
+void TestJoin::badCsv_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unclosed quote at the end") << QByteArray("a,b\nc,\"d") << 2 << "never closed";
+    QTest::newRow("unclosed quote, more lines after") << QByteArray("a\n\"b,c\nd\ne\n") << 2 << "never closed";
+    QTest::newRow("quoted line end") << QByteArray("a\nb,\"c\nd\",e\n") << 2 << "holds a line end";
+    QTest::newRow("quoted line end, closed at a line's end") << QByteArray("\"a\nb\"\nc\n") << 1 << "holds a line end";
+    QTest::newRow("quoted CRLF") << QByteArray("x\r\n\"a\r\n\"\r\n") << 2 << "holds a line end";
+    QTest::newRow("doubled quotes do not close") << QByteArray("\"a\n\"\"\n") << 1 << "never closed";
+}
+
+void TestJoin::badCsv()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(int, line);
+    QFETCH(QString, message);
+    JobParams params = test::layoutParams(JobKind::Join, "2,2", "r", " ");
+    params.format = RecordFormat::Csv;
+    for (const auto& f : test::framings()) {
+        std::string what;
+        QCOMPARE(test::failingLine(input.toStdString(), params, f.block, f.chunk, &what), std::uint64_t(line));
+        QVERIFY2(QString::fromStdString(what).contains(message), what.c_str());
+    }
 }
 
 QTEST_APPLESS_MAIN(TestJoin)

@@ -21,6 +21,10 @@ private slots:
     void split();
     void outputLineCount_data();
     void outputLineCount();
+    void layout_data();
+    void layout();
+    void roundTrip_data();
+    void roundTrip();
 };
 
 void TestSplit::split_data()
@@ -142,6 +146,137 @@ void TestSplit::outputLineCount()
         input += std::string(std::size_t(len), char('a' + len % 26)) + "\n";
     const std::string out = test::transformBytes(input, {JobKind::Split, count, 4}, 64, 9);
     QCOMPARE(std::count(out.begin(), out.end(), '\n'), 40L * count);
+}
+
+void TestSplit::layout_data()
+{
+    // A layout, its alignment and fill, --trim, and --to csv with a delimiter
+    // (none: lines); what is written, then how many lines were cut and the first.
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("widths");
+    QTest::addColumn<QString>("align");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<bool>("trim");
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("cut");
+    QTest::addColumn<int>("firstCut");
+
+    QTest::newRow("mixed widths") << QByteArray("abcdefghi\nab\n") << "3,2,4" << "r" << " " << false << ""
+                                  << QByteArray("abc\nde\nfghi\nab\n\n\n") << 0 << 0;
+    QTest::newRow("0-width columns") << QByteArray("abcd\n") << "0,2,0,2,0" << "r" << " " << false << ""
+                                     << QByteArray("\nab\n\ncd\n\n") << 0 << 0;
+    QTest::newRow("lines past the layout are cut and counted")
+        << QByteArray("abcdefg\nab\nabcdef\nabcdefgh\n") << "3,3" << "r" << " " << false << ""
+        << QByteArray("abc\ndef\nab\n\nabc\ndef\nabc\ndef\n") << 2 << 1;
+    QTest::newRow("trim right-aligned: leading fill") << QByteArray("00420000 7 0\n") << "4,4,4" << "r" << "0" << true
+                                                      << "" << QByteArray("42\n\n 7 0\n") << 0 << 0;
+    QTest::newRow("trim left-aligned: trailing fill") << QByteArray("ab  __a_\n") << "4,4" << "l" << " _" << true
+                                                      << "" << QByteArray("ab\n__a\n") << 0 << 0;
+    QTest::newRow("trim l/r mix") << QByteArray("ab  0042  cd\n") << "4,4,4" << "lrr" << " 0 " << true << ""
+                                  << QByteArray("ab\n42\ncd\n") << 0 << 0;
+    QTest::newRow("UTF-8 letters, not bytes") << QByteArray("\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1\n") << "2,3" << "r" << " "
+                                              << false << "" << QByteArray("\xC3\xA7\x61\n\xC4\x9F\x72\xC4\xB1\n") << 0 << 0;
+    QTest::newRow("csv: plain fields") << QByteArray("abcdef\nab\n") << "2,2,2" << "r" << " " << false << ","
+                                       << QByteArray("ab,cd,ef\nab,,\n") << 0 << 0;
+    QTest::newRow("csv: delimiter and quote are quoted") << QByteArray("a,b\"cd\n") << "2,2,2" << "r" << " " << false
+                                                         << "," << QByteArray("\"a,\",\"b\"\"\",cd\n") << 0 << 0;
+    QTest::newRow("csv: a lone CR is quoted") << QByteArray("a\rb\n") << "2,1" << "r" << " " << false << ","
+                                              << QByteArray("\"a\r\",b\n") << 0 << 0;
+    QTest::newRow("csv: semicolon, comma is plain") << QByteArray("1,5;x\n") << "3,2" << "r" << " " << false << ";"
+                                                    << QByteArray("1,5;\";x\"\n") << 0 << 0;
+    QTest::newRow("csv: empty line, empty fields") << QByteArray("\n") << "2,2,2" << "r" << " " << false << ","
+                                                   << QByteArray(",,\n") << 0 << 0;
+    QTest::newRow("csv: trimmed, CRLF kept") << QByteArray("  ab0007\r\n") << "4,4" << "r" << " 0" << true << ","
+                                             << QByteArray("ab,7\r\n") << 0 << 0;
+    QTest::newRow("csv: one column") << QByteArray("abc\n\"\n") << "2" << "r" << " " << false << ","
+                                     << QByteArray("ab\n\"\"\"\"\n") << 1 << 1;
+    const QByteArray longLine = QByteArray(2500, 'x') + "yz";
+    QTest::newRow("csv: a piece wider than the block") << longLine + "\n" << "2000,500,2" << "r" << " " << false << ","
+                                                       << QByteArray(2000, 'x') + "," + QByteArray(500, 'x') + ",yz\n"
+                                                       << 0 << 0;
+}
+
+void TestSplit::layout()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, widths);
+    QFETCH(QString, align);
+    QFETCH(QString, fill);
+    QFETCH(bool, trim);
+    QFETCH(QString, csv);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, cut);
+    QFETCH(int, firstCut);
+    JobParams params = test::layoutParams(JobKind::Split, widths.toStdString(), align.toStdString(), fill.toStdString());
+    params.trim = trim;
+    if (!csv.isEmpty()) {
+        params.format = RecordFormat::Csv;
+        params.delimiter = csv.toStdString()[0];
+    }
+    for (const auto& f : test::framings()) {
+        JobStats stats;
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats);
+        QCOMPARE(QByteArray::fromStdString(out), expected);
+        QCOMPARE(stats.cut, std::uint64_t(cut));
+        QCOMPARE(stats.firstCut, std::uint64_t(firstCut));
+    }
+    if (cut > 0) {
+        // Under the strict rule the first cut line fails the job.
+        params.strict = true;
+        QCOMPARE(test::failingLine(input.toStdString(), params, 64, 7), std::uint64_t(firstCut));
+    }
+}
+
+void TestSplit::roundTrip_data()
+{
+    QTest::addColumn<QString>("widths");
+    QTest::addColumn<QString>("align");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<QString>("csv");
+    QTest::newRow("right, spaces") << "3,1,5" << "r" << " " << "";
+    QTest::newRow("mixed, zero fill") << "4,0,2,6" << "lrrl" << " 00_" << "";
+    QTest::newRow("mixed, csv") << "4,2,6" << "lrl" << ",0\"" << ",";
+    QTest::newRow("semicolons") << "1,3" << "rl" << "; " << ";";
+}
+
+void TestSplit::roundTrip()
+{
+    // Records of exactly the layout's width, drawn from letters, fills,
+    // delimiters, quotes and Turkish letters: split then join with the same
+    // layout gives them back, with --trim or without.
+    QFETCH(QString, widths);
+    QFETCH(QString, align);
+    QFETCH(QString, fill);
+    QFETCH(QString, csv);
+    JobParams split = test::layoutParams(JobKind::Split, widths.toStdString(), align.toStdString(), fill.toStdString());
+    int total = 0;
+    for (const Column& c : split.layout)
+        total += c.width;
+    const std::vector<std::string> alphabet = {"a", "Z", " ", "0", "_", ",", ";", "\"", "\xC3\xA7", "\xC4\xB1"};
+    std::string input;
+    unsigned seed = 7;
+    for (int line = 0; line < 200; ++line) {
+        for (int i = 0; i < total; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            input += alphabet[(seed >> 16) % alphabet.size()];
+        }
+        input += "\n";
+    }
+    if (!csv.isEmpty()) {
+        split.format = RecordFormat::Csv;
+        split.delimiter = csv.toStdString()[0];
+    }
+    JobParams join = split;
+    join.kind = JobKind::Join;
+    for (const bool trim : {false, true}) {
+        split.trim = trim;
+        const std::string pieces = test::transformBytes(input, split, 4096, 100);
+        JobStats stats;
+        QCOMPARE(QByteArray::fromStdString(test::transformBytes(pieces, join, 64, 9, true, &stats)),
+            QByteArray::fromStdString(input));
+        QCOMPARE(stats.cut + stats.leftOut, std::uint64_t(0));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestSplit)

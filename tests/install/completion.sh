@@ -44,6 +44,9 @@ expect 'auto bytes utf-8' split -e ''
 expect 'utf-8' split --encoding u
 expect 'auto crlf lf' join -n 3 --eol ''
 expect 'crlf' join --eol = c          # --eol=c: bash breaks the word at '='
+expect 'left right' join -w 3,4 --align ''
+expect 'csv lines' split --to ''
+expect 'csv' join --from c
 expect '' split -n ''                 # a number: nothing to offer
 expect '' split -w 3 --count=
 expect 'input.txt' split -o in

@@ -39,11 +39,13 @@ QStringList entries(const QString& folder)
 namespace fwprep::test {
 
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, bool seekable)
+    std::size_t chunk, bool seekable, JobStats* stats)
 {
     MemorySource source(input, chunk, seekable);
     StringSink sink;
-    runTransform(source, sink, params, JobControl{}, blockSize);
+    const JobStats result = runTransform(source, sink, params, JobControl{}, blockSize);
+    if (stats != nullptr)
+        *stats = result;
     return sink.text;
 }
 
@@ -57,6 +59,35 @@ std::string asciiThen(std::size_t at, const std::string& tail)
         text += '\n';
     }
     return text + tail;
+}
+
+std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, std::string* message)
+{
+    try {
+        transformBytes(input, params, blockSize, chunk);
+    } catch (const DataError& e) {
+        if (message != nullptr)
+            *message = e.what();
+        return e.line;
+    }
+    return 0;
+}
+
+JobParams layoutParams(JobKind kind, const std::string& widths, const std::string& align, const std::string& fill)
+{
+    JobParams params;
+    params.kind = kind;
+    std::size_t i = 0;
+    for (std::size_t pos = 0; pos <= widths.size(); ++i) {
+        const std::size_t comma = std::min(widths.find(',', pos), widths.size());
+        const char a = align[align.size() == 1 ? 0 : i];
+        params.layout.push_back({std::stoi(widths.substr(pos, comma - pos)), a == 'l' ? Align::Left : Align::Right,
+            fill[fill.size() == 1 ? 0 : i]});
+        pos = comma + 1;
+    }
+    params.count = static_cast<int>(params.layout.size());
+    return params;
 }
 
 const std::vector<Framing>& framings()

@@ -17,12 +17,25 @@ QStringList entries(const QString& folder);
 #include <string>
 
 #include "job_params.h"
+#include "job_stats.h"
 
 namespace fwprep::test {
 
 // Runs a job on bytes in memory and returns the output bytes.
+// `stats`, when given, receives the job's counts.
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, bool seekable = true);
+    std::size_t chunk, bool seekable = true, JobStats* stats = nullptr);
+
+// Runs a job that is to fail on its data (malformed CSV, a cut under the
+// strict rule): the line that the failure names, and its words in `message`;
+// 0 when the job does not fail.
+std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, std::string* message = nullptr);
+
+// A job with a layout: `widths` and `align` as --width and --align take them
+// ("3,0,2", "lrl" or one letter for all), `fill` one character for all or one
+// per column.
+JobParams layoutParams(JobKind kind, const std::string& widths, const std::string& align, const std::string& fill);
 
 // ASCII lines of 64 bytes up to `at` (the last one shorter where need be),
 // then `tail`: places the first byte above 0x7F at a chosen offset.
