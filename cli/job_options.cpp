@@ -90,7 +90,7 @@ const std::vector<OptionSpec>& jobOptions()
         {'\0', "eol", "EOL", "Output line end: auto (as the input's first line end), lf, crlf. Default: auto."},
         {'o', "output", "FILE", "Write to FILE (default: standard output); a regular file is replaced only when the job has completed."},
         {'\0', "delimiter", "C", "The CSV field separator: one ASCII character other than a double quote, CR or LF. Default: ','."},
-        {'\0', "strict", nullptr, "Fail (exit 1) at the first line or value that would be cut or left out, naming its line. With -o nothing is written and FILE is left as it was; on standard output what was written before the failure stays."},
+        {'\0', "strict", nullptr, "Fail (exit 1) at the first line or value that would be cut or left out, naming its line. With -o nothing is written and FILE is left as it was; on standard output what was written before the failure stays (it may end with part of the failing record)."},
         {'\0', "verbose", nullptr, "End with one summary line on standard error: lines read and written, the encoding and line end used, and what was cut."},
         {'\0', "progress", nullptr, "Show a progress bar on standard error."},
         {'h', "help", nullptr, "Show this help."},

@@ -65,8 +65,8 @@ void printCommandHelp(const Command& command)
     std::printf("Usage: fwprep-cli %s -n COUNT -w WIDTH [options] [INPUT]\n"
                 "       fwprep-cli %s -w WIDTH,WIDTH,... [options] [INPUT]\n%s\n\nOptions:\n%s\n"
                 "Arguments:\n  INPUT                 The input text file; '-' or none reads standard input.\n\n"
-                "A line or value that is cut is reported in one warning line on standard error; the exit\n"
-                "status stays 0 unless --strict is given.\n",
+                "A line or value that is cut is reported in one warning line on standard error;\n"
+                "the exit status stays 0 unless --strict is given.\n",
         command.name, command.name, command.summary, cli::describeOptions(options).c_str());
 }
 
