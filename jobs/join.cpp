@@ -12,7 +12,7 @@ namespace {
 
 // Columns of at most this many bytes are made with fixed-size moves.
 constexpr std::size_t kShortColumn = 16;
-static_assert(kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
+static_assert(4 * kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
 
 template <CharMode Mode>
 void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
@@ -27,6 +27,7 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
             inGroup = 0;
         }
     };
+    const bool fitsShortUtf8Column = kShortColumn + 4 * kShortColumn <= out.capacity();
     // A whole line needs no gathering: its column goes straight out.
     const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
         const bool plain = Mode == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));
@@ -38,6 +39,16 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
             std::memset(dst, ' ', kShortColumn);
             std::memcpy(dst + (width - taken), data, kShortColumn);
             out.commit(dst + width);
+        } else if (Mode == CharMode::Utf8 && width <= kShortColumn && fitsShortUtf8Column) {
+            // The same for UTF-8 letters: a column of at most kShortColumn
+            // characters has at most 4 * kShortColumn bytes.
+            std::size_t taken = 0;
+            const char* q = utf8::advance(data, data + size, width, taken);
+            char* dst = out.reserve(kShortColumn + 4 * kShortColumn);
+            std::memset(dst, ' ', kShortColumn);
+            dst += width - taken;
+            std::memcpy(dst, data, 4 * kShortColumn);
+            out.commit(dst + (q - data));
         } else {
             std::size_t taken = 0;
             const char* q = plain ? takeChars<CharMode::Bytes>(data, data + size, width, taken)

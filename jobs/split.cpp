@@ -59,6 +59,30 @@ void cutShortLine(const char* d, std::size_t len, const SplitState& s, OutputBuf
     out.commit(dst);
 }
 
+// The same for a line of UTF-8 text with letters beyond ASCII: the character
+// kernel finds where the pieces end (a piece of at most kShortPiece characters
+// has at most 4 * kShortPiece bytes).
+constexpr std::size_t kShortUtf8Pieces = 64;
+static_assert(4 * kShortPiece <= TextInput::kReadSlack);
+
+void cutShortUtf8Line(const char* d, std::size_t len, const SplitState& s, OutputBuffer& out)
+{
+    const char* ends[kShortUtf8Pieces];
+    const auto count = static_cast<std::size_t>(s.count);
+    const std::size_t found = utf8::pieceEnds(d, d + len, s.width, count, ends);
+    char* dst = out.reserve(count * (4 * kShortPiece + 2));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i < found) {
+            const auto n = static_cast<std::size_t>(ends[i] - d);
+            std::memcpy(dst, d, 4 * kShortPiece);
+            dst += n;
+            d = ends[i];
+        }
+        dst = s.lineEnd.writeTo(dst);
+    }
+    out.commit(dst);
+}
+
 template <CharMode Mode>
 void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, std::string_view lineEnd,
     std::string_view prefix)
@@ -70,6 +94,8 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
     }
     SplitState s{count, width, LineEndBytes(lineEnd)};
     const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
+    const bool fitsShortUtf8Path = static_cast<std::size_t>(count) <= kShortUtf8Pieces
+        && static_cast<std::size_t>(count) * (4 * kShortPiece + 2) <= out.capacity();
     const auto closeLine = [&] {
         // Close the piece in progress, then the empty ones past the line's end.
         for (; s.piece < count; ++s.piece)
@@ -78,9 +104,12 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
         s.pieceChars = 0;
     };
     const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
-        if (width <= kShortPiece && fitsShortPath
-            && (Mode == CharMode::Bytes || ascii
-                || utf8::isAscii(data, std::min(size, static_cast<std::size_t>(count) * width)))) {
+        if (width <= kShortPiece && fitsShortPath && (Mode == CharMode::Bytes || ascii)) {
+            cutShortLine(data, size, s, out);
+        } else if (Mode == CharMode::Utf8 && width > 0 && width <= kShortPiece && fitsShortUtf8Path) {
+            cutShortUtf8Line(data, size, s, out);
+        } else if (width <= kShortPiece && fitsShortPath
+            && utf8::isAscii(data, std::min(size, static_cast<std::size_t>(count) * width))) {
             cutShortLine(data, size, s, out);
         } else {
             if (width > 0)
