@@ -20,7 +20,7 @@ Features detect()
     // registers (XCR0), not just that the processor has them.
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")
-        && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("lzcnt");
+        && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
     const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
         && __builtin_cpu_supports("avx512vl");
     f.widest = avx512 ? SimdLevel::Avx512 : avx2 ? SimdLevel::Avx2 : SimdLevel::Portable;

@@ -14,7 +14,7 @@ namespace fwprep::cpu {
 
 enum class SimdLevel {
     Portable, // any processor
-    Avx2,     // x86-64 with AVX2, BMI1, BMI2, POPCNT, LZCNT
+    Avx2,     // x86-64 with AVX2, BMI1, BMI2, POPCNT
     Avx512,   // the above and AVX-512 F, BW, VL
 };
 

@@ -35,10 +35,10 @@ constexpr char kC0 = -64, kE0 = -32, kF0 = -16, kF5 = -11, kA0 = -96, k90 = -112
 } // namespace
 
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt,lzcnt"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2,bmi,bmi2,popcnt,lzcnt")
+#pragma GCC target("avx2,bmi,bmi2,popcnt")
 #endif
 
 namespace avx2_code {
@@ -114,11 +114,11 @@ std::size_t pieceEndsNoDeposit(const char* p, const char* end, std::size_t width
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt,lzcnt"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt"))), apply_to = function)
 #else
 #pragma GCC pop_options
 #pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt,lzcnt")
+#pragma GCC target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt")
 #endif
 
 namespace avx512_code {
