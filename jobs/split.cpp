@@ -94,7 +94,8 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
     }
     SplitState s{count, width, LineEndBytes(lineEnd)};
     const bool fitsShortPath = static_cast<std::size_t>(count) * (kShortPiece + 2) <= out.capacity();
-    const bool fitsShortUtf8Path = static_cast<std::size_t>(count) <= kShortUtf8Pieces
+    const bool shortUtf8Pieces = Mode == CharMode::Utf8 && width > 0 && width <= kShortPiece
+        && static_cast<std::size_t>(count) <= kShortUtf8Pieces
         && static_cast<std::size_t>(count) * (4 * kShortPiece + 2) <= out.capacity();
     const auto closeLine = [&] {
         // Close the piece in progress, then the empty ones past the line's end.
@@ -106,7 +107,7 @@ void splitLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, s
     const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
         if (width <= kShortPiece && fitsShortPath && (Mode == CharMode::Bytes || ascii)) {
             cutShortLine(data, size, s, out);
-        } else if (Mode == CharMode::Utf8 && width > 0 && width <= kShortPiece && fitsShortUtf8Path) {
+        } else if (shortUtf8Pieces) {
             cutShortUtf8Line(data, size, s, out);
         } else if (width <= kShortPiece && fitsShortPath
             && utf8::isAscii(data, std::min(size, static_cast<std::size_t>(count) * width))) {

@@ -72,6 +72,14 @@ std::span<const Kernels* const> availableKernels()
     return {list.first.data(), list.second};
 }
 
+constinit const Kernels* inUse = &portable::kernels;
+
+namespace {
+// Chooses once, before main(); nothing that runs earlier counts characters,
+// and if it did, it would only be slower.
+[[maybe_unused]] const bool chosen = (inUse = &chooseKernels(), true);
+} // namespace
+
 const Kernels& chooseKernels()
 {
 #if defined(__x86_64__)

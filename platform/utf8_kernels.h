@@ -31,16 +31,19 @@ struct Kernels {
 // Every implementation this processor can run, the portable one first.
 std::span<const Kernels* const> availableKernels();
 
-// The implementation in use: the widest that cpu::simdLevel() allows.
+// The widest implementation that cpu::simdLevel() allows.
 const Kernels& chooseKernels();
-inline const Kernels& kernels()
-{
-    static const Kernels& chosen = chooseKernels();
-    return chosen;
-}
 
 namespace portable {
 extern const Kernels kernels;
+}
+
+// The implementation in use: chooseKernels(), settled while the program
+// starts (the portable one until then, which gives the same answers).
+extern const Kernels* inUse;
+inline const Kernels& kernels()
+{
+    return *inUse;
 }
 
 #if defined(__x86_64__)
