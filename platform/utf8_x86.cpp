@@ -22,6 +22,11 @@ struct ByteClasses {
     std::uint64_t unusual; // C0, C1 and E0..FF: anything but two-byte sequences
 };
 
+struct TwoByteClasses {
+    std::uint64_t cont;  // 80..BF
+    std::uint64_t lead2; // C2..DF: leads of two-byte sequences
+};
+
 struct RareClasses {
     std::uint64_t c0c1, fromE0, fromF0, fromF5;
     std::uint64_t isE0, isED, isF0, isF4;
@@ -78,6 +83,14 @@ struct Isa {
         };
         return {bits(lo, hi), below(lo, hi, kC0), bits(unusual(lo), unusual(hi))};
     }
+    static TwoByteClasses twoByte(const char* q)
+    {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 32));
+        const __m256i c2 = _mm256_set1_epi8(static_cast<char>(0xC2 - 1)), e0 = _mm256_set1_epi8(kE0);
+        const auto lead2 = [&](__m256i v) { return _mm256_and_si256(_mm256_cmpgt_epi8(v, c2), _mm256_cmpgt_epi8(e0, v)); };
+        return {below(lo, hi, kC0), bits(lead2(lo), lead2(hi))};
+    }
     static RareClasses rare(const char* q)
     {
         const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
@@ -131,6 +144,13 @@ struct Isa {
         return {_mm512_movepi8_mask(v), _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(kC0)),
             _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(kE0))
                 | _mm512_cmpeq_epi8_mask(_mm512_and_si512(v, fe), _mm512_set1_epi8(kC0))};
+    }
+    static TwoByteClasses twoByte(const char* q)
+    {
+        const __m512i v = _mm512_loadu_si512(q);
+        return {_mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(kC0)),
+            _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xC2)))
+                & _mm512_cmplt_epu8_mask(v, _mm512_set1_epi8(kE0))};
     }
     static RareClasses rare(const char* q)
     {

@@ -89,6 +89,7 @@ void TestUtf8Kernels::kernels_data()
     QTest::newRow("only continuation bytes") << QByteArray(150, '\x80');
     QTest::newRow("invalid bytes among letters")
         << repeated("\xC3\xA7\xFF" "ab\xC0\x80\xC1\xBF\xF5\x80\xF8\xC3", 260);
+    QTest::newRow("lone leads before ASCII") << repeated("a\xE2" "b\xC0" "c\xF0" "d\xFF" "e\xC1" "\xED" "f", 260);
     QTest::newRow("overlong and out-of-range forms")
         << repeated("\xE0\x80\x80\xE0\x9F\xBF\xF0\x80\x80\x80\xF0\x8F\xBF\xBF\xF4\x90\x80\x80", 260);
     QTest::newRow("surrogates") << repeated("a\xED\xA0\x80\xED\xBF\xBF", 200);
