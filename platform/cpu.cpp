@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -21,9 +22,7 @@ Features detect()
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")
         && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
-        && __builtin_cpu_supports("avx512vl");
-    f.widest = avx512 ? SimdLevel::Avx512 : avx2 ? SimdLevel::Avx2 : SimdLevel::Portable;
+    f.widest = avx2 ? SimdLevel::Avx2 : SimdLevel::Portable;
 
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     f.fastBitDeposit = true;
@@ -57,8 +56,6 @@ std::optional<SimdLevel> parseSimdLimit(const char* value)
     if (value == nullptr || *value == '\0')
         return std::nullopt;
     const std::string_view v(value);
-    if (v == "avx512")
-        return SimdLevel::Avx512;
     if (v == "avx2")
         return SimdLevel::Avx2;
     return SimdLevel::Portable; // "portable", and anything not understood
@@ -72,19 +69,6 @@ SimdLevel simdLevel()
         return limit ? std::min(widest, *limit) : widest;
     }();
     return level;
-}
-
-std::string_view name(SimdLevel level)
-{
-    switch (level) {
-    case SimdLevel::Avx512:
-        return "avx512";
-    case SimdLevel::Avx2:
-        return "avx2";
-    case SimdLevel::Portable:
-        break;
-    }
-    return "portable";
 }
 
 } // namespace fwprep::cpu

@@ -3,19 +3,16 @@
 // per process; the environment variable FWPREP_SIMD can hold the choice down
 // (to test the portable code on any machine, or to rule out a wide path):
 //   FWPREP_SIMD=portable   plain C++ only
-//   FWPREP_SIMD=avx2       at most AVX2 + BMI2
-//   FWPREP_SIMD=avx512     at most AVX-512 (the default: the widest there is)
+//   FWPREP_SIMD=avx2       at most AVX2 + BMI2 (the widest there is: no limit)
 // Any other value means portable.
 
 #include <optional>
-#include <string_view>
 
 namespace fwprep::cpu {
 
 enum class SimdLevel {
     Portable, // any processor
     Avx2,     // x86-64 with AVX2, BMI1, BMI2, POPCNT
-    Avx512,   // the above and AVX-512 F, BW, VL
 };
 
 struct Features {
@@ -34,7 +31,5 @@ SimdLevel simdLevel();
 // The level an FWPREP_SIMD value allows; nullopt when the variable is not set
 // (or empty): no limit.
 std::optional<SimdLevel> parseSimdLimit(const char* value);
-
-std::string_view name(SimdLevel level);
 
 } // namespace fwprep::cpu

@@ -56,7 +56,7 @@ const Kernels kernels{"portable", cpu::SimdLevel::Portable, advance, pieceEnds};
 std::span<const Kernels* const> availableKernels()
 {
     static const auto list = [] {
-        std::array<const Kernels*, 4> all{&portable::kernels};
+        std::array<const Kernels*, 3> all{&portable::kernels};
         std::size_t n = 1;
 #if defined(__x86_64__)
         const cpu::Features& f = cpu::detected();
@@ -64,8 +64,6 @@ std::span<const Kernels* const> availableKernels()
             all[n++] = &x86::avx2NoDeposit;
             all[n++] = &x86::avx2;
         }
-        if (f.widest >= cpu::SimdLevel::Avx512)
-            all[n++] = &x86::avx512;
 #endif
         return std::pair{all, n};
     }();
@@ -84,10 +82,6 @@ const Kernels& chooseKernels()
 {
 #if defined(__x86_64__)
     switch (cpu::simdLevel()) {
-    case cpu::SimdLevel::Avx512:
-        if (cpu::detected().fastBitDeposit)
-            return x86::avx512;
-        [[fallthrough]];
     case cpu::SimdLevel::Avx2:
         return cpu::detected().fastBitDeposit ? x86::avx2 : x86::avx2NoDeposit;
     case cpu::SimdLevel::Portable:

@@ -50,7 +50,6 @@ inline const Kernels& kernels()
 namespace x86 {
 extern const Kernels avx2;          // AVX2 masks, BMI2 PDEP to find the n-th character
 extern const Kernels avx2NoDeposit; // the same without PDEP, for processors where it is slow
-extern const Kernels avx512;        // AVX-512 BW masks, BMI2 PDEP
 } // namespace x86
 #endif
 

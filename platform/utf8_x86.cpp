@@ -1,7 +1,14 @@
-// The character kernels for x86-64 processors with AVX2 or AVX-512. Each
-// instruction set's code is compiled for that set alone, in a region of its
-// own, and runs only where the processor has it (cpu.cpp): the rest of the
-// program stays baseline x86-64.
+// The character kernels for x86-64 processors with AVX2 and BMI2. This code
+// is compiled for those instructions alone, in a region of its own, and runs
+// only where the processor has them (cpu.cpp): the rest of the program stays
+// baseline x86-64.
+//
+// The walk goes over the text 64 bytes at a time. A chunk's characters are its
+// bytes that are not continuation bytes, once the chunk is known to hold valid
+// UTF-8 only. Anything else (an invalid byte, a sequence cut short, an
+// overlong form) is a fault, found at the byte where the sequence goes wrong;
+// a walk that meets one before its answer leaves the text to the portable
+// kernel, which counts such bytes one by one.
 
 #if defined(__x86_64__)
 
@@ -46,8 +53,9 @@ constexpr char kC0 = -64, kE0 = -32, kF0 = -16, kF5 = -11, kA0 = -96, k90 = -112
 #pragma GCC target("avx2,bmi,bmi2,popcnt")
 #endif
 
-namespace avx2_code {
+namespace {
 
+// Masks of the 64 bytes at q (bit i: byte q[i]).
 struct Isa {
     static std::uint64_t bits(__m256i lo, __m256i hi)
     {
@@ -103,7 +111,210 @@ struct Isa {
     }
 };
 
-#include "utf8_walk.inc"
+// What a chunk leaves to the next one.
+struct Carry {
+    std::uint64_t expect = 0; // bits 0..2: continuation bytes still owed
+    std::uint64_t limits = 0; // bits 0..3: the chunk ended on E0, ED, F0, F4
+};
+
+struct ChunkChars {
+    std::uint64_t starts; // bit i: byte i begins a character
+    std::uint64_t faults; // bit i: the bytes up to i are not valid UTF-8
+};
+
+// The part of classify() for the rare chunks that hold a lead byte of three or
+// four bytes, a byte that is never UTF-8, or follow such a chunk. Out of line,
+// so that the common case keeps its values in registers.
+[[gnu::noinline]] inline void classifyRare(const char* q, std::uint64_t keep, std::uint64_t& expect,
+    std::uint64_t& faults, Carry& carry)
+{
+    const RareClasses r = Isa::rare(q);
+    const std::uint64_t long3 = r.fromE0 & keep, long4 = r.fromF0 & keep;
+    expect |= (long3 << 2) | (long4 << 3);
+    faults |= (r.c0c1 | r.fromF5) & keep;
+    const std::uint64_t e0 = r.isE0 & keep, ed = r.isED & keep, f0 = r.isF0 & keep, f4 = r.isF4 & keep;
+    faults |= ((e0 << 1) | (carry.limits & 1)) & r.belowA0;        // overlong
+    faults |= ((ed << 1) | (carry.limits >> 1 & 1)) & ~r.belowA0; // surrogate
+    faults |= ((f0 << 1) | (carry.limits >> 2 & 1)) & r.below90;   // overlong
+    faults |= ((f4 << 1) | (carry.limits >> 3 & 1)) & ~r.below90;  // above U+10FFFF
+    carry.expect |= (long3 >> 62) | (long4 >> 61);
+    carry.limits = (e0 >> 63) | (ed >> 63) << 1 | (f0 >> 63) << 2 | (f4 >> 63) << 3;
+}
+
+// Classifies the first `valid` (1..64) bytes at q; the rest are not looked at.
+[[gnu::always_inline]] inline ChunkChars classify(const char* q, std::size_t valid, Carry& carry)
+{
+    const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+    const ByteClasses b = Isa::classes(q);
+    const std::uint64_t cont = b.cont & keep;
+    const std::uint64_t lead = b.high & ~b.cont & keep;
+    std::uint64_t expect = (lead << 1) | carry.expect;
+    std::uint64_t faults = 0;
+    const std::uint64_t limits = carry.limits;
+    carry.expect = lead >> 63;
+    if (((b.unusual & keep) | limits) != 0)
+        classifyRare(q, keep, expect, faults, carry);
+    else
+        carry.limits = 0;
+    // A continuation byte where none is owed, or none where one is: also
+    // where the text ends inside a sequence (bits at `valid` and beyond).
+    return {keep & ~cont, faults | (expect ^ cont)};
+}
+
+// classify() for the first chunk of a walk, in the common case only: false
+// when the chunk holds anything but ASCII and two-byte sequences, so that the
+// caller can leave it all to the full walk without calling anything itself.
+// A byte that is neither a continuation byte nor a two-byte lead (C2..DF) and
+// is followed by no continuation byte is one character whatever it is, valid
+// or not; so is a two-byte lead on the last byte of the text. Only
+// continuation bytes need checking: each must follow a two-byte lead.
+[[gnu::always_inline]] inline bool classifyFirst(const char* q, std::size_t valid, std::uint64_t& starts)
+{
+    const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+    const TwoByteClasses b = Isa::twoByte(q);
+    starts = keep & ~b.cont;
+    return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
+}
+
+// The n-th (from 0) set bit of m, alone; n < popcount(m).
+template <bool Deposit>
+[[gnu::always_inline]] inline std::uint64_t nthBit(std::uint64_t m, std::size_t n)
+{
+    if constexpr (Deposit) {
+        return _pdep_u64(std::uint64_t{1} << n, m);
+    } else {
+        for (; n > 0; --n)
+            m &= m - 1;
+        return m & (0 - m);
+    }
+}
+
+// The bits of m up to and including the one bit of `bit`.
+inline std::uint64_t upTo(std::uint64_t bit)
+{
+    return bit | (bit - 1);
+}
+
+// advance() over text of more than one chunk, or with faults.
+template <bool Deposit>
+[[gnu::noinline]] const char* advanceLong(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
+{
+    std::size_t left = maxChars;
+    Carry carry;
+    for (const char* q = p;; q += 64) {
+        const auto avail = static_cast<std::size_t>(end - q);
+        if (avail == 0) {
+            if (carry.expect != 0)
+                break; // a sequence cut by the end
+            taken += maxChars - left;
+            return end;
+        }
+        const std::size_t valid = avail < 64 ? avail : 64;
+        const ChunkChars c = classify(q, valid, carry);
+        const auto n = static_cast<std::size_t>(std::popcount(c.starts));
+        if (n > left) {
+            const std::uint64_t bit = nthBit<Deposit>(c.starts, left);
+            if ((c.faults & upTo(bit)) != 0)
+                break;
+            taken += maxChars;
+            return q + std::countr_zero(bit);
+        }
+        if (c.faults != 0 || (valid < 64 && carry.expect != 0))
+            break;
+        left -= n;
+        if (valid < 64) {
+            taken += maxChars - left;
+            return end;
+        }
+    }
+    return portable::kernels.advance(p, end, maxChars, taken);
+}
+
+template <bool Deposit>
+const char* advanceWith(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
+{
+    const auto avail = static_cast<std::size_t>(end - p);
+    if (maxChars == 0 || avail == 0)
+        return p;
+    // The common case: the answer lies in the first chunk, which has no faults.
+    std::uint64_t starts;
+    if (classifyFirst(p, avail < 64 ? avail : 64, starts)) {
+        const auto n = static_cast<std::size_t>(std::popcount(starts));
+        if (n > maxChars) {
+            taken += maxChars;
+            return p + std::countr_zero(nthBit<Deposit>(starts, maxChars));
+        }
+        if (avail <= 64) {
+            taken += n;
+            return end;
+        }
+    }
+    return advanceLong<Deposit>(p, end, maxChars, taken);
+}
+
+// pieceEnds() over text of more than one chunk, or with faults.
+template <bool Deposit>
+[[gnu::noinline]] std::size_t pieceEndsLong(const char* p, const char* end, std::size_t width, std::size_t maxPieces,
+    const char** ends)
+{
+    std::size_t found = 0;
+    std::size_t target = width; // the character that begins the next piece, counted from p
+    std::size_t before = 0;     // characters in the chunks passed
+    Carry carry;
+    for (const char* q = p;; q += 64) {
+        const auto avail = static_cast<std::size_t>(end - q);
+        if (avail == 0) {
+            if (carry.expect != 0)
+                break;
+            ends[found++] = end;
+            return found;
+        }
+        const std::size_t valid = avail < 64 ? avail : 64;
+        const ChunkChars c = classify(q, valid, carry);
+        const auto n = static_cast<std::size_t>(std::popcount(c.starts));
+        for (; target - before < n; target += width) {
+            const std::uint64_t bit = nthBit<Deposit>(c.starts, target - before);
+            if ((c.faults & upTo(bit)) != 0)
+                return portable::kernels.pieceEnds(p, end, width, maxPieces, ends);
+            ends[found++] = q + std::countr_zero(bit);
+            if (found == maxPieces)
+                return found;
+        }
+        if (c.faults != 0 || (valid < 64 && carry.expect != 0))
+            break;
+        before += n;
+        if (valid < 64) {
+            ends[found++] = end;
+            return found;
+        }
+    }
+    return portable::kernels.pieceEnds(p, end, width, maxPieces, ends);
+}
+
+template <bool Deposit>
+std::size_t pieceEndsWith(const char* p, const char* end, std::size_t width, std::size_t maxPieces, const char** ends)
+{
+    const auto avail = static_cast<std::size_t>(end - p);
+    if (avail > 0) {
+        // The common case: the pieces end in the first chunk, which has no faults.
+        std::uint64_t starts;
+        if (classifyFirst(p, avail < 64 ? avail : 64, starts)) {
+            const auto n = static_cast<std::size_t>(std::popcount(starts));
+            std::size_t found = 0;
+            for (std::size_t target = width; target < n && found < maxPieces; target += width)
+                ends[found++] = p + std::countr_zero(nthBit<Deposit>(starts, target));
+            if (found == maxPieces)
+                return found;
+            if (avail <= 64) {
+                ends[found++] = end;
+                return found;
+            }
+        }
+    }
+    return pieceEndsLong<Deposit>(p, end, width, maxPieces, ends);
+}
+
+} // namespace
 
 const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
 {
@@ -123,71 +334,14 @@ std::size_t pieceEndsNoDeposit(const char* p, const char* end, std::size_t width
     return pieceEndsWith<false>(p, end, width, maxPieces, ends);
 }
 
-} // namespace avx2_code
-
-#if defined(__clang__)
-#pragma clang attribute pop
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt"))), apply_to = function)
-#else
-#pragma GCC pop_options
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt")
-#endif
-
-namespace avx512_code {
-
-struct Isa {
-    static ByteClasses classes(const char* q)
-    {
-        const __m512i v = _mm512_loadu_si512(q);
-        const __m512i fe = _mm512_set1_epi8(static_cast<char>(0xFE));
-        return {_mm512_movepi8_mask(v), _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(kC0)),
-            _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(kE0))
-                | _mm512_cmpeq_epi8_mask(_mm512_and_si512(v, fe), _mm512_set1_epi8(kC0))};
-    }
-    static TwoByteClasses twoByte(const char* q)
-    {
-        const __m512i v = _mm512_loadu_si512(q);
-        return {_mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(kC0)),
-            _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xC2)))
-                & _mm512_cmplt_epu8_mask(v, _mm512_set1_epi8(kE0))};
-    }
-    static RareClasses rare(const char* q)
-    {
-        const __m512i v = _mm512_loadu_si512(q);
-        const auto equal = [&](char c) { return std::uint64_t(_mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c))); };
-        const __m512i fe = _mm512_set1_epi8(static_cast<char>(0xFE));
-        return {_mm512_cmpeq_epi8_mask(_mm512_and_si512(v, fe), _mm512_set1_epi8(kC0)),
-            _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(kE0)), _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(kF0)),
-            _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(kF5)),
-            equal(kE0), equal(static_cast<char>(0xED)), equal(kF0), equal(static_cast<char>(0xF4)),
-            _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(kA0)), _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(k90))};
-    }
-};
-
-#include "utf8_walk.inc"
-
-const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
-{
-    return advanceWith<true>(p, end, maxChars, taken);
-}
-std::size_t pieceEnds(const char* p, const char* end, std::size_t width, std::size_t maxPieces, const char** ends)
-{
-    return pieceEndsWith<true>(p, end, width, maxPieces, ends);
-}
-
-} // namespace avx512_code
-
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
 #pragma GCC pop_options
 #endif
 
-const Kernels avx2{"avx2", cpu::SimdLevel::Avx2, avx2_code::advance, avx2_code::pieceEnds};
-const Kernels avx2NoDeposit{"avx2-no-pdep", cpu::SimdLevel::Avx2, avx2_code::advanceNoDeposit,
-    avx2_code::pieceEndsNoDeposit};
-const Kernels avx512{"avx512", cpu::SimdLevel::Avx512, avx512_code::advance, avx512_code::pieceEnds};
+const Kernels avx2{"avx2", cpu::SimdLevel::Avx2, advance, pieceEnds};
+const Kernels avx2NoDeposit{"avx2-no-pdep", cpu::SimdLevel::Avx2, advanceNoDeposit, pieceEndsNoDeposit};
 
 } // namespace fwprep::utf8::x86
 
