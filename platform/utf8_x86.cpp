@@ -56,7 +56,7 @@ constexpr char kC0 = -64, kE0 = -32, kF0 = -16, kF5 = -11, kA0 = -96, k90 = -112
 namespace {
 
 // Masks of the 64 bytes at q (bit i: byte q[i]).
-struct Isa {
+struct Masks {
     static std::uint64_t bits(__m256i lo, __m256i hi)
     {
         return std::uint64_t(static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)))
@@ -128,7 +128,7 @@ struct ChunkChars {
 [[gnu::noinline]] inline void classifyRare(const char* q, std::uint64_t keep, std::uint64_t& expect,
     std::uint64_t& faults, Carry& carry)
 {
-    const RareClasses r = Isa::rare(q);
+    const RareClasses r = Masks::rare(q);
     const std::uint64_t long3 = r.fromE0 & keep, long4 = r.fromF0 & keep;
     expect |= (long3 << 2) | (long4 << 3);
     faults |= (r.c0c1 | r.fromF5) & keep;
@@ -145,7 +145,7 @@ struct ChunkChars {
 [[gnu::always_inline]] inline ChunkChars classify(const char* q, std::size_t valid, Carry& carry)
 {
     const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
-    const ByteClasses b = Isa::classes(q);
+    const ByteClasses b = Masks::classes(q);
     const std::uint64_t cont = b.cont & keep;
     const std::uint64_t lead = b.high & ~b.cont & keep;
     std::uint64_t expect = (lead << 1) | carry.expect;
@@ -171,7 +171,7 @@ struct ChunkChars {
 [[gnu::always_inline]] inline bool classifyFirst(const char* q, std::size_t valid, std::uint64_t& starts)
 {
     const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
-    const TwoByteClasses b = Isa::twoByte(q);
+    const TwoByteClasses b = Masks::twoByte(q);
     starts = keep & ~b.cont;
     return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
 }
