@@ -29,13 +29,8 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
     };
     const bool fitsShortUtf8Column = kShortColumn + 4 * kShortColumn <= out.capacity();
     // A whole line needs no gathering: its column goes straight out.
-    const bool shortUtf8Column = Mode == CharMode::Utf8 && width <= kShortColumn && fitsShortUtf8Column;
     const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
-        // A line of UTF-8 letters goes to the character kernel without a look
-        // at its first bytes, which would be a guess that fails half the time
-        // on most text.
-        const bool plain = Mode == CharMode::Bytes || ascii
-            || (!shortUtf8Column && utf8::isAscii(data, std::min(size, width)));
+        const bool plain = Mode == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));
         if (plain && width <= kShortColumn) {
             // The common case, plain bytes and a narrow column: fixed-size
             // moves straight into the output block.
@@ -44,7 +39,7 @@ void joinLoop(TextInput& in, OutputBuffer& out, int count, std::size_t width, st
             std::memset(dst, ' ', kShortColumn);
             std::memcpy(dst + (width - taken), data, kShortColumn);
             out.commit(dst + width);
-        } else if (shortUtf8Column) {
+        } else if (Mode == CharMode::Utf8 && width <= kShortColumn && fitsShortUtf8Column) {
             // The same for UTF-8 letters: a column of at most kShortColumn
             // characters has at most 4 * kShortColumn bytes.
             std::size_t taken = 0;
