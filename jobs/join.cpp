@@ -15,7 +15,7 @@ namespace {
 
 // Columns of at most this many bytes are made with fixed-size moves.
 constexpr std::size_t kShortColumn = 16;
-static_assert(kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
+static_assert(4 * kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= OutputBuffer::kMinBlock);
 
 constexpr const char* kValueCut = "the value is longer than its column";
 constexpr const char* kFieldLeftOut = "the record has more fields than there are columns";
@@ -63,6 +63,7 @@ public:
         , m_groupSize(cols.count())
         , m_plain(cols.plain())
         , m_width(cols.width(0))
+        , m_fitsShortUtf8(kShortColumn + 4 * kShortColumn <= out.capacity())
     {
     }
 
@@ -81,6 +82,18 @@ public:
             std::memcpy(dst + (width - taken), data, kShortColumn);
             m_out.commit(dst + width);
             if (size > width)
+                m_tally.cut(kValueCut);
+        } else if (M == CharMode::Utf8 && m_plain && width <= kShortColumn && m_fitsShortUtf8) {
+            // The same for UTF-8 letters: a column of at most kShortColumn
+            // characters has at most 4 * kShortColumn bytes.
+            std::size_t taken = 0;
+            const char* q = utf8::advance(data, data + size, width, taken);
+            char* dst = m_out.reserve(kShortColumn + 4 * kShortColumn);
+            std::memset(dst, ' ', kShortColumn);
+            dst += width - taken;
+            std::memcpy(dst, data, 4 * kShortColumn);
+            m_out.commit(dst + (q - data));
+            if (q < data + size)
                 m_tally.cut(kValueCut);
         } else {
             std::size_t taken = 0;
@@ -133,6 +146,7 @@ private:
     const std::size_t m_groupSize; // 0: no end
     const bool m_plain;
     const std::size_t m_width;
+    const bool m_fitsShortUtf8; // the output block has room for a UTF-8 column's fixed-size moves
     std::size_t m_inGroup = 0; // columns written on the current output line
     ColumnValue m_value;
 };

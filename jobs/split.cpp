@@ -14,6 +14,11 @@ namespace {
 // Pieces of at most this many bytes are copied with one fixed-size move.
 constexpr std::size_t kShortPiece = 16;
 static_assert(kShortPiece <= TextInput::kReadSlack);
+// A line of UTF-8 letters with at most this many short pieces has its piece
+// ends found by the character kernel in one call; a piece of at most
+// kShortPiece characters has at most 4 * kShortPiece bytes.
+constexpr std::size_t kShortUtf8Pieces = 64;
+static_assert(4 * kShortPiece <= TextInput::kReadSlack);
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
@@ -32,6 +37,8 @@ public:
         , m_delimiter(params.delimiter)
         , m_short(cols.plain() && !m_trim && !m_csv && cols.width(0) <= kShortPiece
               && m_count * (kShortPiece + 2) <= out.capacity())
+        , m_shortUtf8(cols.plain() && !m_trim && !m_csv && cols.width(0) > 0 && cols.width(0) <= kShortPiece
+              && m_count <= kShortUtf8Pieces && m_count * (4 * kShortPiece + 2) <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
@@ -43,7 +50,13 @@ public:
         if (m_count == 0)
             return;
         // Plain ASCII, the common case, needs no decoding: bytes are characters.
-        const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, m_total));
+        // A line not known to be plain goes straight to the character kernel,
+        // which takes ASCII as well: on text with other letters that look
+        // fails on most lines.
+        const bool known = M == CharMode::Bytes || ascii;
+        if (!known && m_shortUtf8)
+            return cutShortUtf8Line(data, size);
+        const bool bytes = known || utf8::isAscii(data, std::min(size, m_total));
         if (m_short && bytes)
             cutShortLine(data, size);
         else if (bytes)
@@ -105,6 +118,27 @@ private:
         m_out.commit(dst);
     }
 
+    // The same for a line of UTF-8 letters: the character kernel finds where
+    // the pieces end.
+    void cutShortUtf8Line(const char* d, std::size_t len)
+    {
+        const char* ends[kShortUtf8Pieces];
+        const char* const end = d + len;
+        const std::size_t found = utf8::pieceEnds(d, end, m_width, m_count, ends);
+        if (found == m_count && ends[found - 1] < end)
+            m_tally.cut(kLineCut);
+        char* dst = m_out.reserve(m_count * (4 * kShortPiece + 2));
+        for (std::size_t i = 0; i < m_count; ++i) {
+            if (i < found) {
+                std::memcpy(dst, d, 4 * kShortPiece);
+                dst += ends[i] - d;
+                d = ends[i];
+            }
+            dst = m_lineEnd.writeTo(dst);
+        }
+        m_out.commit(dst);
+    }
+
     template <CharMode M>
     void cutLine(const char* p, const char* end)
     {
@@ -153,6 +187,7 @@ private:
     const bool m_csv;
     const char m_delimiter;
     const bool m_short;
+    const bool m_shortUtf8;
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column
     // A long line's progress.

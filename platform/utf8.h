@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "utf8_kernels.h"
+
 namespace fwprep::utf8 {
 
 // Length (1..4) of the valid sequence that starts at p, or 0 when the bytes at p
@@ -47,30 +49,20 @@ inline bool isAscii(const char* p, std::size_t size)
     return (bits & 0x8080808080808080ull) == 0;
 }
 
-// Moves over at most `maxChars` characters of [p, end). Returns the position
-// reached and adds the number of characters passed to `taken`.
+// Moves over at most `maxChars` characters of [p, end), which starts on a
+// character boundary. Returns the position reached and adds the number of
+// characters passed to `taken`.
 inline const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
 {
-    std::size_t left = maxChars;
-    while (left > 0 && p < end) {
-        // Runs of ASCII go eight bytes at a time.
-        while (left >= 8 && end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            p += 8;
-            left -= 8;
-        }
-        if (left == 0 || p == end)
-            break;
-        const auto* u = reinterpret_cast<const unsigned char*>(p);
-        const int len = *u < 0x80 ? 1 : sequenceLength(u, static_cast<std::size_t>(end - p));
-        p += len == 0 ? 1 : len;
-        --left;
-    }
-    taken += maxChars - left;
-    return p;
+    return kernels().advance(p, end, maxChars, taken);
+}
+
+// Where each of the next pieces of `width` characters of [p, end) ends; see
+// Kernels::pieceEnds.
+inline std::size_t pieceEnds(const char* p, const char* end, std::size_t width, std::size_t maxPieces,
+    const char** ends)
+{
+    return kernels().pieceEnds(p, end, width, maxPieces, ends);
 }
 
 // Number of bytes at the end of [begin, end) that start a sequence which the

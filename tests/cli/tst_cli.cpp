@@ -216,6 +216,10 @@ void TestCli::lossReports_data()
                                             << "warning: 2 lines were longer than the record and lost their end, the first on line 2\n";
     QTest::newRow("join, today's options") << QStringList{"join", "-n", "2", "-w", "2"} << QByteArray("ab\nabc\n")
                                            << QByteArray("abab\n") << "warning: 1 value was longer than its column and cut, on line 2\n";
+    QTest::newRow("split, UTF-8 letters in short pieces") << QStringList{"split", "-n", "2", "-w", "2"}
+                                                         << QByteArray("\xC5\x9F\xC5\x9F\xC5\x9F" "a\xC5\x9F\n\xC5\x9F\xC5\x9F\xC5\x9F\xC5\x9F\n")
+                                                         << QByteArray("\xC5\x9F\xC5\x9F\n\xC5\x9F" "a\n\xC5\x9F\xC5\x9F\n\xC5\x9F\xC5\x9F\n")
+                                                         << "warning: 1 line was longer than the record and lost its end, on line 1\n";
     QTest::newRow("join from csv, cut and left out") << QStringList{"join", "--from", "csv", "-w", "1,1"}
                                                      << QByteArray("a,b\nab,c,d\ne,f,g\n") << QByteArray("ab\nac\nef\n")
                                                      << "warning: 1 value was longer than its column and cut, on line 2; "

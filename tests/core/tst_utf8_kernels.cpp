@@ -1,0 +1,138 @@
+#include <QTest>
+
+#include <cstdlib>
+#include <vector>
+
+#include "cpu.h"
+#include "utf8.h"
+#include "utf8_kernels.h"
+
+using namespace fwprep;
+
+namespace {
+
+// Where each character of `text` starts, by the rule of utf8.h applied one
+// byte at a time, plus the end.
+std::vector<std::size_t> charStarts(const QByteArray& text)
+{
+    std::vector<std::size_t> starts;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.constData());
+    const auto size = std::size_t(text.size());
+    for (std::size_t i = 0; i < size;) {
+        starts.push_back(i);
+        const int len = utf8::sequenceLength(p + i, size - i);
+        i += len == 0 ? 1 : std::size_t(len);
+    }
+    starts.push_back(size);
+    return starts;
+}
+
+QByteArray repeated(const QByteArray& unit, int bytes)
+{
+    QByteArray out;
+    while (out.size() < bytes)
+        out += unit;
+    return out;
+}
+
+} // namespace
+
+class TestUtf8Kernels : public QObject {
+    Q_OBJECT
+private slots:
+    void simdLimit_data();
+    void simdLimit();
+    void kernelInUse();
+    void kernels_data();
+    void kernels();
+};
+
+void TestUtf8Kernels::simdLimit_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("limit"); // -1: none
+    QTest::newRow("not set") << QByteArray() << -1;
+    QTest::newRow("portable") << QByteArray("portable") << int(cpu::SimdLevel::Portable);
+    QTest::newRow("avx2") << QByteArray("avx2") << int(cpu::SimdLevel::Avx2);
+    QTest::newRow("anything else holds to portable") << QByteArray("AVX2 ") << int(cpu::SimdLevel::Portable);
+    QTest::newRow("a wider set than there is holds to portable") << QByteArray("avx512") << int(cpu::SimdLevel::Portable);
+}
+
+void TestUtf8Kernels::simdLimit()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, limit);
+    const auto got = cpu::parseSimdLimit(value.isNull() ? nullptr : value.constData());
+    QCOMPARE(got ? int(*got) : -1, limit);
+}
+
+void TestUtf8Kernels::kernelInUse()
+{
+    // The test command runs the suite once more with FWPREP_SIMD=portable:
+    // the process must then really use the portable kernels.
+    const auto limit = cpu::parseSimdLimit(std::getenv("FWPREP_SIMD"));
+    const cpu::SimdLevel widest = cpu::detected().widest;
+    QCOMPARE(utf8::kernels().level, limit ? std::min(widest, *limit) : widest);
+    QCOMPARE(utf8::availableKernels().front(), &utf8::portable::kernels);
+}
+
+void TestUtf8Kernels::kernels_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray a63(63, 'a');
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("ASCII over three chunks") << repeated("abcdefg", 200);
+    QTest::newRow("Turkish letters") << repeated("\xC3\xA7" "a\xC4\x9F" "r\xC4\xB1 \xC5\x9F" "ek\xC4\xB0", 300);
+    QTest::newRow("two-byte letter across the chunk edge") << a63 + repeated("\xC3\xA7", 80);
+    QTest::newRow("three-byte signs") << repeated("x\xE2\x82\xAC" "ab\xE0\xA4\x85\xED\x9F\xBF", 260);
+    QTest::newRow("four-byte sequences") << repeated("\xF0\x9F\x98\x80" "a\xF4\x8F\xBF\xBF\xF1\x80\x80\x80", 260);
+    QTest::newRow("only continuation bytes") << QByteArray(150, '\x80');
+    QTest::newRow("invalid bytes among letters")
+        << repeated("\xC3\xA7\xFF" "ab\xC0\x80\xC1\xBF\xF5\x80\xF8\xC3", 260);
+    QTest::newRow("lone leads before ASCII") << repeated("a\xE2" "b\xC0" "c\xF0" "d\xFF" "e\xC1" "\xED" "f", 260);
+    QTest::newRow("overlong and out-of-range forms")
+        << repeated("\xE0\x80\x80\xE0\x9F\xBF\xF0\x80\x80\x80\xF0\x8F\xBF\xBF\xF4\x90\x80\x80", 260);
+    QTest::newRow("surrogates") << repeated("a\xED\xA0\x80\xED\xBF\xBF", 200);
+    QTest::newRow("sequences cut short") << repeated("\xE2\x82" "a\xF0\x9F\x98" "b\xC3" "c\xE2", 260);
+    QTest::newRow("limited lead on the last byte of a chunk")
+        << a63 + "\xE0\xA0\x80" + a63 + "\xED\xA0\x80" + a63 + "\xF0\x80\x80\x80" + a63 + "\xF4\x8F\xBF\xBF";
+    QTest::newRow("text ends inside a four-byte sequence") << a63 + "b\xF0\x9F\x98";
+    QTest::newRow("text ends inside a sequence at a chunk edge") << QByteArray(64, 'a') + "\xC3";
+}
+
+void TestUtf8Kernels::kernels()
+{
+    // Every implementation, from every character start, for many widths:
+    // the same answers as the byte-by-byte rule. The bytes past the end are
+    // there to be read and must not count.
+    QFETCH(QByteArray, text);
+    const std::vector<std::size_t> starts = charStarts(text);
+    const QByteArray buffer = text + QByteArray(64, '\x80') + QByteArray(64, '\xE2');
+    const char* const begin = buffer.constData();
+    const char* const end = begin + text.size();
+    for (const utf8::Kernels* k : utf8::availableKernels()) {
+        for (std::size_t s = 0; s < starts.size(); ++s) {
+            const char* p = begin + starts[s];
+            const std::size_t charsLeft = starts.size() - 1 - s;
+            for (std::size_t width = 1; width <= 70; width += width < 20 ? 1 : 7) {
+                std::size_t taken = 5;
+                const char* q = k->advance(p, end, width, taken);
+                const std::size_t want = std::min(width, charsLeft);
+                QVERIFY2(q == begin + starts[s + want] && taken == 5 + want,
+                    qPrintable(QStringLiteral("%1 advance from %2 by %3").arg(k->name).arg(starts[s]).arg(width)));
+
+                const char* ends[4];
+                const std::size_t found = k->pieceEnds(p, end, width, 4, ends);
+                // Pieces up to the first that reaches the end, at most four.
+                const std::size_t pieces = std::max<std::size_t>(1, (charsLeft + width - 1) / width);
+                QCOMPARE(found, std::min<std::size_t>(4, pieces));
+                for (std::size_t i = 0; i < found; ++i)
+                    QVERIFY2(ends[i] == begin + starts[std::min(s + (i + 1) * width, starts.size() - 1)],
+                        qPrintable(QStringLiteral("%1 piece %2 from %3, width %4").arg(k->name).arg(i).arg(starts[s]).arg(width)));
+            }
+        }
+    }
+}
+
+QTEST_APPLESS_MAIN(TestUtf8Kernels)
+#include "tst_utf8_kernels.moc"
