@@ -19,6 +19,10 @@ static_assert(kShortPiece <= TextInput::kReadSlack);
 // kShortPiece characters has at most 4 * kShortPiece bytes.
 constexpr std::size_t kShortUtf8Pieces = 64;
 static_assert(4 * kShortPiece <= TextInput::kReadSlack);
+// The pieces of a layout of narrow columns are copied with fixed-size moves
+// of this many bytes.
+constexpr std::size_t kNarrowColumn = 32;
+static_assert(kNarrowColumn <= TextInput::kReadSlack);
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
@@ -39,6 +43,8 @@ public:
               && m_count * (kShortPiece + 2) <= out.capacity())
         , m_shortUtf8(cols.plain() && !m_trim && !m_csv && cols.width(0) > 0 && cols.width(0) <= kShortPiece
               && m_count <= kShortUtf8Pieces && m_count * (4 * kShortPiece + 2) <= out.capacity())
+        , m_narrow(!m_short && !m_trim && !m_csv && narrowColumns(cols)
+              && m_count * (kNarrowColumn + 2) <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
@@ -59,6 +65,8 @@ public:
         const bool bytes = known || utf8::isAscii(data, std::min(size, m_total));
         if (m_short && bytes)
             cutShortLine(data, size);
+        else if (m_narrow && bytes)
+            cutNarrowLine(data, size);
         else if (bytes)
             cutLine<CharMode::Bytes>(data, data + size);
         else
@@ -114,6 +122,35 @@ private:
                 dst += n;
             }
             dst = m_lineEnd.writeTo(dst);
+        }
+        m_out.commit(dst);
+    }
+
+    // Without trimming, a piece is the same whatever its column's alignment
+    // and fill: a layout of narrow columns is cut like cutShortLine() cuts.
+    static bool narrowColumns(const Columns& cols)
+    {
+        for (std::size_t i = 0; i < cols.count(); ++i) {
+            if (cols.width(i) > kNarrowColumn)
+                return false;
+        }
+        return true;
+    }
+
+    void cutNarrowLine(const char* d, std::size_t len)
+    {
+        if (len > m_total)
+            m_tally.cut(kLineCut);
+        char* dst = m_out.reserve(m_count * (kNarrowColumn + 2));
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < m_count; ++i) {
+            const std::size_t width = m_cols.width(i);
+            if (start < len) {
+                std::memcpy(dst, d + start, kNarrowColumn);
+                dst += std::min(width, len - start);
+            }
+            dst = m_lineEnd.writeTo(dst);
+            start += width;
         }
         m_out.commit(dst);
     }
@@ -188,6 +225,7 @@ private:
     const char m_delimiter;
     const bool m_short;
     const bool m_shortUtf8;
+    const bool m_narrow; // plain bytes go through cutNarrowLine()
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column
     // A long line's progress.
