@@ -67,9 +67,11 @@ public:
     {
     }
 
-    // A whole line needs no gathering: its column goes straight out.
+    // A whole line needs no gathering: its column goes straight out. Inline in
+    // the driver's burst over whole lines, where the reader's state stays in
+    // registers.
     template <CharMode M>
-    void line(const char* data, std::size_t size, bool ascii)
+    [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
     {
         const std::size_t width = m_plain ? m_width : m_cols.width(m_inGroup);
         const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));

@@ -35,7 +35,9 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
     // Only a line that is not plain ASCII can have settled the mode anew.
     const auto modeChanged = [&](bool ascii) { return !ascii && in.charMode() != Mode; };
     bool changed = false;
-    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) {
+    // Inlined into the reader's burst over whole lines: a call per line would
+    // cost as much as the job's own work on a short line.
+    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) __attribute__((always_inline)) {
         ++stats.linesRead;
         if (modeChanged(ascii)) {
             work.template line<kOther>(data, size, ascii);

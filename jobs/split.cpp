@@ -137,7 +137,7 @@ private:
         return true;
     }
 
-    void cutNarrowLine(const char* d, std::size_t len)
+    [[gnu::noinline]] void cutNarrowLine(const char* d, std::size_t len)
     {
         if (len > m_total)
             m_tally.cut(kLineCut);
@@ -157,7 +157,7 @@ private:
 
     // The same for a line of UTF-8 letters: the character kernel finds where
     // the pieces end.
-    void cutShortUtf8Line(const char* d, std::size_t len)
+    [[gnu::noinline]] void cutShortUtf8Line(const char* d, std::size_t len)
     {
         const char* ends[kShortUtf8Pieces];
         const char* const end = d + len;
@@ -176,8 +176,10 @@ private:
         m_out.commit(dst);
     }
 
+    // The paths other than cutShortLine() stay out of line, so that the burst
+    // over whole lines that inlines line() stays small.
     template <CharMode M>
-    void cutLine(const char* p, const char* end)
+    [[gnu::noinline]] void cutLine(const char* p, const char* end)
     {
         for (std::size_t i = 0; i < m_count; ++i) {
             std::size_t taken = 0;
