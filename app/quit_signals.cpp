@@ -7,13 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "ending_signals.h"
+
 namespace fwprep::app {
 
 namespace {
-
-// Every catchable signal whose default action ends the process.
-constexpr int kQuitSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
-    SIGVTALRM, SIGPROF, SIGIO};
 
 // The writing end of the socket pair, for the handler.
 volatile sig_atomic_t g_writeFd = -1;
@@ -44,7 +42,7 @@ QuitSignals::QuitSignals(QObject* parent)
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : kQuitSignals) {
+    for (const int signal : kEndingSignals) {
         struct sigaction old {};
         if (::sigaction(signal, nullptr, &old) != 0)
             continue;

@@ -2,17 +2,18 @@
 
 #include <csignal>
 
+#include "ending_signals.h"
 #include "output.h"
 
 namespace fwprep::cli {
 
 namespace {
 
-// Catchable signals whose default action ends the process, as careful tools
-// such as sort(1) clean up on. SIGINT and SIGTERM come first: they cancel.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
-constexpr int kEndSignals[] = {SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF,
-    SIGIO};
+// Of the signals that end the process, these cancel the job first.
+bool cancels(int sig)
+{
+    return sig == SIGINT || sig == SIGTERM;
+}
 
 std::atomic<bool>* g_cancel = nullptr;
 
@@ -54,9 +55,7 @@ void handleSignals(std::atomic<bool>& cancel)
     struct sigaction action {};
     // While one handler runs, every other of ours waits.
     sigemptyset(&action.sa_mask);
-    for (const int sig : kStopSignals)
-        sigaddset(&action.sa_mask, sig);
-    for (const int sig : kEndSignals)
+    for (const int sig : kEndingSignals)
         sigaddset(&action.sa_mask, sig);
 
     const auto install = [&action](int sig, void (*handler)(int)) {
@@ -66,10 +65,8 @@ void handleSignals(std::atomic<bool>& cancel)
         action.sa_handler = handler;
         ::sigaction(sig, &action, nullptr);
     };
-    for (const int sig : kStopSignals)
-        install(sig, onStopSignal);
-    for (const int sig : kEndSignals)
-        install(sig, onEndSignal);
+    for (const int sig : kEndingSignals)
+        install(sig, cancels(sig) ? onStopSignal : onEndSignal);
 
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;

@@ -248,9 +248,10 @@ AtomicFile::AtomicFile(const std::string& path)
         // file away; a user may keep a group of theirs), then the mode, which
         // a change of owner may have cut down. Not keeping them is no error:
         // the file then belongs to whoever runs the job, as a new file would.
-        const bool kept = ::fchown(m_fd, existing.st_uid, existing.st_gid) == 0
-            || ::fchown(m_fd, static_cast<uid_t>(-1), existing.st_gid) == 0;
-        static_cast<void>(kept);
+        if (::fchown(m_fd, existing.st_uid, existing.st_gid) != 0
+            && ::fchown(m_fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+            // Neither kept: the file belongs to whoever runs the job.
+        }
         if (::fchmod(m_fd, existing.st_mode & 07777) != 0)
             fail(errno);
     }
