@@ -14,7 +14,7 @@ cmake --build --preset fuzz -j "$(nproc)" >/dev/null
 
 bin=build/fuzz/fuzz
 status=0
-for target in fuzz_text_input fuzz_split fuzz_join; do
+for target in fuzz_text_input fuzz_split fuzz_join fuzz_records; do
   corpus=build/fuzz/corpus/$target
   artifacts=build/fuzz/artifacts/$target
   mkdir -p "$corpus" "$artifacts"

@@ -78,6 +78,9 @@ public:
         }
     }
 
+    // At the start of a record: no field of it read yet.
+    bool atRecordStart() const { return m_state == State::FieldStart && !m_spanning; }
+
     // The line has ended. True when its record ends with it; false while a
     // quoted field goes on past it. Throws DataError.
     bool endLine()

@@ -1,11 +1,14 @@
 #include "split.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "chars.h"
 #include "columns.h"
 #include "line_driver.h"
+#include "line_scan.h"
 
 namespace fwprep {
 
@@ -23,6 +26,10 @@ static_assert(4 * kShortPiece <= TextInput::kReadSlack);
 // of this many bytes.
 constexpr std::size_t kNarrowColumn = 32;
 static_assert(kNarrowColumn <= TextInput::kReadSlack);
+
+// The most bytes a narrow column's CSV field can take: quoted, every byte a
+// doubled quote.
+constexpr std::size_t kQuotedNarrow = 2 * kNarrowColumn + 2;
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
@@ -45,6 +52,7 @@ public:
               && m_count <= kShortUtf8Pieces && m_count * (4 * kShortPiece + 2) <= out.capacity())
         , m_narrow(!m_short && !m_trim && !m_csv && narrowColumns(cols)
               && m_count * (kNarrowColumn + 2) <= out.capacity())
+        , m_narrowCsv(m_csv && narrowColumns(cols) && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
@@ -67,6 +75,8 @@ public:
             cutShortLine(data, size);
         else if (m_narrow && bytes)
             cutNarrowLine(data, size);
+        else if (m_narrowCsv && bytes)
+            cutNarrowCsvLine(data, size);
         else if (bytes)
             cutLine<CharMode::Bytes>(data, data + size);
         else
@@ -155,6 +165,66 @@ private:
         m_out.commit(dst);
     }
 
+    // The same to CSV, trimmed or not: which bytes are fill and which need
+    // the field quoted is found for a whole piece at once.
+    [[gnu::noinline]] void cutNarrowCsvLine(const char* d, std::size_t len)
+    {
+        if (len > m_total)
+            m_tally.cut(kLineCut);
+        char* dst = m_out.reserve(m_count * (kQuotedNarrow + 1) + 2);
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < m_count; ++i) {
+            if (i > 0)
+                *dst++ = m_delimiter;
+            const Column& col = m_cols[i];
+            if (start < len) {
+                const char* p = d + start;
+                // The piece is [b, e) of p.
+                std::size_t b = 0;
+                std::size_t e = std::min(static_cast<std::size_t>(col.width), len - start);
+                if (m_trim) {
+                    const std::uint32_t kept = lowBits32(e) & ~matchBytes32(p, col.fill);
+                    if (kept == 0)
+                        e = 0;
+                    else if (col.align == Align::Right)
+                        b = static_cast<std::size_t>(std::countr_zero(kept));
+                    else
+                        e = static_cast<std::size_t>(std::bit_width(kept));
+                }
+                const std::uint32_t special = matchBytes32(p, m_delimiter, '"', '\r', '\n') & lowBits32(e) & ~lowBits32(b);
+                if (special != 0) {
+                    // Quoted; a quote inside is doubled, which few values have.
+                    if ((matchBytes32(p, '"') & special) != 0) {
+                        dst = writeQuoted(dst, p + b, p + e);
+                    } else {
+                        *dst = '"';
+                        std::memcpy(dst + 1, p + b, kNarrowColumn);
+                        dst += e - b + 1;
+                        *dst++ = '"';
+                    }
+                } else {
+                    std::memcpy(dst, p + b, kNarrowColumn);
+                    dst += e - b;
+                }
+            }
+            start += static_cast<std::size_t>(col.width);
+        }
+        dst = m_lineEnd.writeTo(dst);
+        m_out.commit(dst);
+    }
+
+    static char* writeQuoted(char* dst, const char* p, const char* end)
+    {
+        *dst++ = '"';
+        for (; p < end; ++p) {
+            if (*p == '"')
+                *dst++ = '"';
+            *dst++ = *p;
+        }
+        *dst++ = '"';
+        return dst;
+    }
+
     // The same for a line of UTF-8 letters: the character kernel finds where
     // the pieces end.
     [[gnu::noinline]] void cutShortUtf8Line(const char* d, std::size_t len)
@@ -228,6 +298,7 @@ private:
     const bool m_short;
     const bool m_shortUtf8;
     const bool m_narrow; // plain bytes go through cutNarrowLine()
+    const bool m_narrowCsv; // plain bytes go through cutNarrowCsvLine()
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column
     // A long line's progress.

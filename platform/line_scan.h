@@ -1,6 +1,7 @@
 #pragma once
-// Finds line ends and non-ASCII bytes 64 bytes at a time.
+// Finds line ends, non-ASCII bytes and other bytes of interest many at a time.
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -40,6 +41,38 @@ inline ChunkMasks scanChunk(const char* p)
     }
 #endif
     return m;
+}
+
+// Bit i set: byte i of the 32 bytes from p on (all must be readable) is one
+// of `a`, `b`, `c`, `d`.
+inline std::uint32_t matchBytes32(const char* p, char a, char b, char c, char d)
+{
+#if defined(__SSE2__)
+    std::uint32_t m = 0;
+    for (int i = 0; i < 2; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)), _mm_cmpeq_epi8(v, _mm_set1_epi8(b))),
+            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_cmpeq_epi8(v, _mm_set1_epi8(d))));
+        m |= static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) << (16 * i);
+    }
+    return m;
+#else
+    std::uint32_t m = 0;
+    for (unsigned i = 0; i < 32; ++i)
+        m |= std::uint32_t(p[i] == a || p[i] == b || p[i] == c || p[i] == d) << i;
+    return m;
+#endif
+}
+
+inline std::uint32_t matchBytes32(const char* p, char a)
+{
+    return matchBytes32(p, a, a, a, a);
+}
+
+// The low `n` bits (n <= 32).
+constexpr std::uint32_t lowBits32(std::size_t n)
+{
+    return n >= 32 ? ~std::uint32_t{0} : (std::uint32_t{1} << n) - 1;
 }
 
 } // namespace fwprep

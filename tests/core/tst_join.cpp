@@ -179,6 +179,15 @@ void TestJoin::records_data()
                                         << QList<int>{1, 1, 0, 0};
     QTest::newRow("csv: every field a column") << QByteArray("a,b,c\nd\n") << "" << "r" << " " << "," << false
                                                << QByteArray(" a b c\n d\n") << none;
+    QTest::newRow("csv: quoted field across 32-byte chunks, 32-wide columns")
+        << "\"" + QByteArray(32, 'x') + "\"," + QByteArray(31, 'y') + ",\"z\"\n" << "32,32,1" << "r" << " " << ","
+        << false << QByteArray(32, 'x') + " " + QByteArray(31, 'y') + "z\n" << none;
+    QTest::newRow("csv: trailing delimiter, quoted last field") << QByteArray("a,\n\"b\"\n,\"c\"\n\"\",\n") << "1,1"
+                                                              << "l" << "." << "," << false
+                                                              << QByteArray("a.\nb.\n.c\n..\n") << none;
+    QTest::newRow("csv: a record longer than 512 bytes")
+        << QByteArray(600, 'x') + ",\"y\",z\n" << "3,1" << "r" << " " << "," << false << QByteArray("xxxy\n")
+        << QList<int>{1, 1, 1, 1};
     QTest::newRow("csv: quoted field wider than the block")
         << "\"" + QByteArray(300, 'x') + "\"\"\",b\n" << "5,1" << "r" << " " << "," << false
         << QByteArray("xxxxxb\n") << QList<int>{1, 1, 0, 0};

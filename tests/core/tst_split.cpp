@@ -191,6 +191,16 @@ void TestSplit::layout_data()
                                              << QByteArray("ab,7\r\n") << 0 << 0;
     QTest::newRow("csv: one column") << QByteArray("abc\n\"\n") << "2" << "r" << " " << false << ","
                                      << QByteArray("ab\n\"\"\"\"\n") << 1 << 1;
+    // Fill that is the delimiter or a quote: trimmed, it needs no quoting;
+    // kept, it does.
+    QTest::newRow("csv: trimmed fill is a delimiter or quote") << QByteArray(",,ab\"\"\"\"cd\n") << "4,4,2" << "rlr"
+                                                               << ",\" " << true << "," << QByteArray("ab,,cd\n") << 0 << 0;
+    QTest::newRow("csv: kept fill is a delimiter or quote") << QByteArray(",,ab\"\"\"\"cd\n") << "4,4,2" << "rlr"
+                                                            << ",\" " << false << ","
+                                                            << QByteArray("\",,ab\",\"\"\"\"\"\"\"\"\"\",cd\n") << 0 << 0;
+    QTest::newRow("csv: 32-wide columns, a quote at the last byte")
+        << QByteArray(31, 'a') + "\"" + QByteArray(30, ' ') + "b,\n" << "32,32,1" << "rrr" << " " << true << ","
+        << "\"" + QByteArray(31, 'a') + "\"\"\",\"b,\",\n" << 0 << 0;
     const QByteArray longLine = QByteArray(2500, 'x') + "yz";
     QTest::newRow("csv: a piece wider than the block") << longLine + "\n" << "2000,500,2" << "r" << " " << false << ","
                                                        << QByteArray(2000, 'x') + "," + QByteArray(500, 'x') + ",yz\n"
