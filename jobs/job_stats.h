@@ -55,6 +55,10 @@ public:
         if (m_stats.cut++ == 0) [[unlikely]]
             m_stats.firstCut = m_stats.linesRead;
     }
+    // Whether a cut now would only be counted: not strict, and not the first.
+    bool countOnly() const { return !m_strict && m_stats.cut > 0; }
+    // Cuts counted elsewhere while countOnly() held.
+    void addCuts(std::uint64_t n) { m_stats.cut += n; }
     void leftOut(const char* what)
     {
         if (m_strict)

@@ -117,6 +117,119 @@ public:
         columnDone();
     }
 
+    // Plain narrow columns over a run of whole lines: the output's place, the
+    // column and the cuts are kept in locals, which writes through the output
+    // would otherwise make the compiler load again for every line.
+    template <CharMode M>
+    class Burst {
+    public:
+        explicit Burst(JoinWork& w)
+            : m_w(w)
+            , m_fast(w.m_plain && w.m_width <= kShortColumn)
+            , m_width(w.m_width)
+            , m_groupSize(w.m_groupSize)
+            , m_end(w.m_end)
+        {
+            if (m_fast)
+                load();
+        }
+
+        [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
+        {
+            if (!m_fast)
+                return m_w.line<M>(data, size, ascii);
+            const std::size_t width = m_width;
+            if (M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width))) {
+                room(2 * kShortColumn);
+                const std::size_t taken = std::min(size, width);
+                std::memset(m_cur, ' ', kShortColumn);
+                std::memcpy(m_cur + (width - taken), data, kShortColumn);
+                m_cur += width;
+                if (size > width)
+                    cut();
+            } else if (M == CharMode::Utf8 && m_w.m_fitsShortUtf8) {
+                std::size_t taken = 0;
+                const char* q = utf8::advance(data, data + size, width, taken);
+                room(kShortColumn + 4 * kShortColumn);
+                std::memset(m_cur, ' ', kShortColumn);
+                char* dst = m_cur + (width - taken);
+                std::memcpy(dst, data, 4 * kShortColumn);
+                m_cur = dst + (q - data);
+                if (q < data + size)
+                    cut();
+            } else {
+                store();
+                m_w.line<M>(data, size, ascii);
+                load();
+                return;
+            }
+            if (++m_inGroup == m_groupSize) {
+                room(sizeof m_end.bytes);
+                m_cur = m_end.writeTo(m_cur);
+                m_inGroup = 0;
+            }
+        }
+
+        void end()
+        {
+            if (m_fast)
+                store();
+        }
+
+    private:
+        void load()
+        {
+            m_cur = m_w.m_out.cursor();
+            m_limit = m_w.m_out.limit();
+            m_inGroup = m_w.m_inGroup;
+            m_countOnly = m_w.m_tally.countOnly();
+        }
+        void store()
+        {
+            m_w.m_out.commit(m_cur);
+            m_w.m_inGroup = m_inGroup;
+            m_w.m_tally.addCuts(m_cuts);
+            m_cuts = 0;
+        }
+        void room(std::size_t size)
+        {
+            if (static_cast<std::size_t>(m_limit - m_cur) < size) {
+                m_w.m_out.commit(m_cur);
+                m_w.m_out.flush();
+                m_cur = m_w.m_out.cursor();
+            }
+        }
+        void cut()
+        {
+            if (m_countOnly) {
+                ++m_cuts;
+                return;
+            }
+            // The first cut, or a strict job's: the tally records its line
+            // or ends the job, with what was written before it committed.
+            store();
+            m_w.m_tally.cut(kValueCut);
+            load();
+        }
+
+        JoinWork& m_w;
+        const bool m_fast;
+        const std::size_t m_width;
+        const std::size_t m_groupSize;
+        const LineEndBytes m_end;
+        char* m_cur = nullptr;
+        char* m_limit = nullptr;
+        std::size_t m_inGroup = 0;
+        std::uint64_t m_cuts = 0;
+        bool m_countOnly = false;
+    };
+
+    template <CharMode M>
+    Burst<M> burst()
+    {
+        return Burst<M>(*this);
+    }
+
     // A line that arrives in several segments is gathered up to its width,
     // because its fill may have to go out before it.
     template <CharMode M>

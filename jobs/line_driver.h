@@ -6,7 +6,8 @@
 //   template <CharMode M> void part(const char* data, std::size_t size, bool ascii);
 //       a segment of a line too long to be handed out whole;
 //   void endLine();  after the last segment of such a line;
-//   void finish();   after the last line.
+//   void finish();   after the last line;
+// and optionally a burst() for runs of whole lines (see burstOf below).
 // `ascii` is true when the bytes are known to be plain ASCII.
 
 #include <cstddef>
@@ -25,6 +26,29 @@ struct DriverState {
     bool midLine = false; // part of the current line has been handed out
 };
 
+// A job's work may keep its state in locals over a run of whole lines: it
+// then has `template <CharMode M> Burst burst()`, whose line() takes each line
+// as the work's line() would and whose end() hands the state back. Other work
+// has its line() called directly.
+template <CharMode M, class Work>
+struct DirectBurst {
+    Work& work;
+    [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
+    {
+        work.template line<M>(data, size, ascii);
+    }
+    void end() {}
+};
+
+template <CharMode M, class Work>
+auto burstOf(Work& work)
+{
+    if constexpr (requires { work.template burst<M>(); })
+        return work.template burst<M>();
+    else
+        return DirectBurst<M, Work>{work};
+}
+
 // Runs the lines in one character mode. Returns true when the reader's mode
 // has changed under it, so that the caller dispatches again.
 template <CharMode Mode, class Work>
@@ -35,18 +59,6 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
     // Only a line that is not plain ASCII can have settled the mode anew.
     const auto modeChanged = [&](bool ascii) { return !ascii && in.charMode() != Mode; };
     bool changed = false;
-    // Inlined into the reader's burst over whole lines: a call per line would
-    // cost as much as the job's own work on a short line.
-    const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) __attribute__((always_inline)) {
-        ++stats.linesRead;
-        if (modeChanged(ascii)) {
-            work.template line<kOther>(data, size, ascii);
-            changed = true;
-            return false;
-        }
-        work.template line<Mode>(data, size, ascii);
-        return true;
-    };
     Segment seg;
     while (in.next(seg)) {
         if (st.first) {
@@ -54,11 +66,27 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
             st.first = false;
         }
         if (!st.midLine && seg.endsLine) {
+            // The rest of the block's whole lines in one go, inlined into the
+            // reader's burst: a call per line would cost as much as the job's
+            // own work on a short line.
+            auto burst = burstOf<Mode>(work);
+            const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) __attribute__((always_inline)) {
+                ++stats.linesRead;
+                if (modeChanged(ascii)) {
+                    burst.end();
+                    work.template line<kOther>(data, size, ascii);
+                    changed = true;
+                    return false;
+                }
+                burst.line(data, size, ascii);
+                return true;
+            };
             wholeLine(seg.data, seg.size, seg.ascii);
             if (!changed)
-                in.forEachWholeLine(wholeLine); // the rest of the block, in one go
+                in.forEachWholeLine(wholeLine);
             if (changed)
                 return true;
+            burst.end();
             continue;
         }
         if (!st.midLine)

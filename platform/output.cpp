@@ -132,16 +132,19 @@ int descriptorNumber(const std::string& text)
 // when the whole would be longer than the folder allows.
 std::string temporaryName(const std::string& folder, const std::string& base, const std::string& suffix)
 {
-    const std::string extra = "." + suffix + ".tmp";
+    std::string extra = ".";
+    extra.append(suffix).append(".tmp");
     long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
     if (nameMax <= 0)
         nameMax = NAME_MAX;
     std::size_t room = static_cast<std::size_t>(nameMax) - 1 - extra.size();
-    if (base.size() <= room)
-        return "." + base + extra;
-    while (room > 0 && (static_cast<unsigned char>(base[room]) & 0xC0) == 0x80)
-        --room;
-    return "." + base.substr(0, room) + extra;
+    if (base.size() > room) {
+        while (room > 0 && (static_cast<unsigned char>(base[room]) & 0xC0) == 0x80)
+            --room;
+    }
+    std::string name = ".";
+    name.append(base, 0, std::min(room, base.size())).append(extra);
+    return name;
 }
 
 } // namespace

@@ -158,6 +158,10 @@ public:
         return m_buf.get() + m_used;
     }
     void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buf.get()); }
+    // For loops that keep their place in locals: where the next byte goes and
+    // where the block ends. Hand the place reached to commit().
+    char* cursor() { return m_buf.get() + m_used; }
+    char* limit() { return m_buf.get() + m_capacity; }
     std::size_t capacity() const { return m_capacity; }
     void flush();
 
