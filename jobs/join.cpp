@@ -125,19 +125,15 @@ public:
     public:
         explicit Burst(JoinWork& w)
             : m_w(w)
-            , m_fast(w.m_plain && w.m_width <= kShortColumn)
             , m_width(w.m_width)
             , m_groupSize(w.m_groupSize)
             , m_end(w.m_end)
         {
-            if (m_fast)
-                load();
+            load();
         }
 
         [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
         {
-            if (!m_fast)
-                return m_w.line<M>(data, size, ascii);
             const std::size_t width = m_width;
             if (M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width))) {
                 room(2 * kShortColumn);
@@ -170,11 +166,7 @@ public:
             }
         }
 
-        void end()
-        {
-            if (m_fast)
-                store();
-        }
+        void end() { store(); }
 
     private:
         void load()
@@ -213,7 +205,6 @@ public:
         }
 
         JoinWork& m_w;
-        const bool m_fast;
         const std::size_t m_width;
         const std::size_t m_groupSize;
         const LineEndBytes m_end;
@@ -224,6 +215,7 @@ public:
         bool m_countOnly = false;
     };
 
+    bool burstable() const { return m_plain && m_width <= kShortColumn; }
     template <CharMode M>
     Burst<M> burst()
     {

@@ -7,7 +7,7 @@
 //       a segment of a line too long to be handed out whole;
 //   void endLine();  after the last segment of such a line;
 //   void finish();   after the last line;
-// and optionally a burst() for runs of whole lines (see burstOf below).
+// and optionally a burst() for runs of whole lines (see DirectBurst below).
 // `ascii` is true when the bytes are known to be plain ASCII.
 
 #include <cstddef>
@@ -28,8 +28,8 @@ struct DriverState {
 
 // A job's work may keep its state in locals over a run of whole lines: it
 // then has `template <CharMode M> Burst burst()`, whose line() takes each line
-// as the work's line() would and whose end() hands the state back. Other work
-// has its line() called directly.
+// as the work's line() would and whose end() hands the state back, used while
+// its `bool burstable() const` holds. Otherwise its line() is called directly.
 template <CharMode M, class Work>
 struct DirectBurst {
     Work& work;
@@ -39,15 +39,6 @@ struct DirectBurst {
     }
     void end() {}
 };
-
-template <CharMode M, class Work>
-auto burstOf(Work& work)
-{
-    if constexpr (requires { work.template burst<M>(); })
-        return work.template burst<M>();
-    else
-        return DirectBurst<M, Work>{work};
-}
 
 // Runs the lines in one character mode. Returns true when the reader's mode
 // has changed under it, so that the caller dispatches again.
@@ -69,24 +60,39 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
             // The rest of the block's whole lines in one go, inlined into the
             // reader's burst: a call per line would cost as much as the job's
             // own work on a short line.
-            auto burst = burstOf<Mode>(work);
-            const auto wholeLine = [&](const char* data, std::size_t size, bool ascii) __attribute__((always_inline)) {
-                ++stats.linesRead;
-                if (modeChanged(ascii)) {
+            const auto wholeLines = [&](auto& burst) __attribute__((always_inline)) {
+                const auto wholeLine = [&](const char* data, std::size_t size, bool ascii)
+                                           __attribute__((always_inline)) {
+                    ++stats.linesRead;
+                    if (modeChanged(ascii)) {
+                        burst.end();
+                        work.template line<kOther>(data, size, ascii);
+                        changed = true;
+                        return false;
+                    }
+                    burst.line(data, size, ascii);
+                    return true;
+                };
+                wholeLine(seg.data, seg.size, seg.ascii);
+                if (!changed)
+                    in.forEachWholeLine(wholeLine);
+                if (!changed)
                     burst.end();
-                    work.template line<kOther>(data, size, ascii);
-                    changed = true;
-                    return false;
-                }
-                burst.line(data, size, ascii);
-                return true;
             };
-            wholeLine(seg.data, seg.size, seg.ascii);
-            if (!changed)
-                in.forEachWholeLine(wholeLine);
+            if constexpr (requires { work.template burst<Mode>(); }) {
+                if (work.burstable()) {
+                    auto burst = work.template burst<Mode>();
+                    wholeLines(burst);
+                } else {
+                    DirectBurst<Mode, Work> direct{work};
+                    wholeLines(direct);
+                }
+            } else {
+                DirectBurst<Mode, Work> direct{work};
+                wholeLines(direct);
+            }
             if (changed)
                 return true;
-            burst.end();
             continue;
         }
         if (!st.midLine)

@@ -59,7 +59,7 @@ public:
     }
 
     template <CharMode M>
-    void line(const char* data, std::size_t size, bool ascii)
+    [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
     {
         if (m_count == 0)
             return;
@@ -81,6 +81,130 @@ public:
             cutLine<CharMode::Bytes>(data, data + size);
         else
             cutLine<M>(data, data + size);
+    }
+
+    // Short uniform pieces over a run of whole lines: the output's place and
+    // the cuts are kept in locals, which writes through the output would
+    // otherwise make the compiler load again for every line.
+    template <CharMode M>
+    class Burst {
+    public:
+        explicit Burst(SplitWork& w)
+            : m_w(w)
+            , m_count(w.m_count)
+            , m_width(w.m_width)
+            , m_total(w.m_total)
+            , m_end(w.m_lineEnd)
+        {
+            load();
+        }
+
+        [[gnu::always_inline]] void line(const char* d, std::size_t len, bool ascii)
+        {
+            const bool known = M == CharMode::Bytes || ascii;
+            if (!known && m_w.m_shortUtf8)
+                return cutUtf8(d, len);
+            if (m_w.m_short && (known || utf8::isAscii(d, std::min(len, m_total))))
+                return cutBytes(d, len);
+            store();
+            m_w.line<M>(d, len, ascii);
+            load();
+        }
+
+        void end() { store(); }
+
+    private:
+        void cutBytes(const char* d, std::size_t len)
+        {
+            if (len > m_total)
+                cut();
+            room(m_count * (kShortPiece + 2));
+            char* dst = m_cur;
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < m_count; ++i, start += m_width) {
+                if (start < len) {
+                    std::memcpy(dst, d + start, kShortPiece);
+                    dst += std::min(m_width, len - start);
+                }
+                dst = m_end.writeTo(dst);
+            }
+            m_cur = dst;
+        }
+
+        // The character kernel finds where the pieces end.
+        void cutUtf8(const char* d, std::size_t len)
+        {
+            const char* ends[kShortUtf8Pieces];
+            const char* const end = d + len;
+            const std::size_t found = utf8::pieceEnds(d, end, m_width, m_count, ends);
+            if (found == m_count && ends[found - 1] < end)
+                cut();
+            room(m_count * (4 * kShortPiece + 2));
+            char* dst = m_cur;
+            // A piece of up to 8 characters has at most 32 bytes.
+            const bool narrow = m_width <= kShortPiece / 2;
+            for (std::size_t i = 0; i < m_count; ++i) {
+                if (i < found) {
+                    if (narrow)
+                        std::memcpy(dst, d, 2 * kShortPiece);
+                    else
+                        std::memcpy(dst, d, 4 * kShortPiece);
+                    dst += ends[i] - d;
+                    d = ends[i];
+                }
+                dst = m_end.writeTo(dst);
+            }
+            m_cur = dst;
+        }
+
+        void load()
+        {
+            m_cur = m_w.m_out.cursor();
+            m_limit = m_w.m_out.limit();
+            m_countOnly = m_w.m_tally.countOnly();
+        }
+        void store()
+        {
+            m_w.m_out.commit(m_cur);
+            m_w.m_tally.addCuts(m_cuts);
+            m_cuts = 0;
+        }
+        void room(std::size_t size)
+        {
+            if (static_cast<std::size_t>(m_limit - m_cur) < size) {
+                m_w.m_out.commit(m_cur);
+                m_w.m_out.flush();
+                m_cur = m_w.m_out.cursor();
+            }
+        }
+        // Before the line is written: under the strict rule it is not.
+        void cut()
+        {
+            if (m_countOnly) {
+                ++m_cuts;
+                return;
+            }
+            store();
+            m_w.m_tally.cut(kLineCut);
+            load();
+        }
+
+        SplitWork& m_w;
+        const std::size_t m_count;
+        const std::size_t m_width;
+        const std::size_t m_total;
+        const LineEndBytes m_end;
+        char* m_cur = nullptr;
+        char* m_limit = nullptr;
+        std::uint64_t m_cuts = 0;
+        bool m_countOnly = false;
+    };
+
+    bool burstable() const { return (m_short || m_shortUtf8) && m_count > 0; }
+    template <CharMode M>
+    Burst<M> burst()
+    {
+        return Burst<M>(*this);
     }
 
     // A long line, segment by segment: a piece that a segment ends within is

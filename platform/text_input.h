@@ -91,7 +91,7 @@ public:
     // no whole line is left; next() then goes on. For tight loops: the reader's
     // state stays in registers meanwhile. Does nothing in the middle of a line.
     template <class F>
-    void forEachWholeLine(F&& f)
+    [[gnu::always_inline]] void forEachWholeLine(F&& f)
     {
         if (!m_inLine)
             handOutLines(f);
@@ -126,7 +126,7 @@ private:
     // f returns false or the bytes held end; works on copies of the reader's
     // state, which writes through char pointers could otherwise alias.
     template <class F>
-    void handOutLines(F&& f)
+    [[gnu::always_inline]] void handOutLines(F&& f)
     {
         const char* const buf = m_data;
         const std::size_t end = m_end;
