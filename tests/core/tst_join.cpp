@@ -152,6 +152,12 @@ void TestJoin::records_data()
                                                 << false << QByteArray("ab_07\nabc0x\n") << QList<int>{1, 3, 0, 0};
     QTest::newRow("lines: 0-width column") << QByteArray("a\nb\nc\n") << "1,0,1" << "r" << " " << "" << false
                                            << QByteArray("ac\n") << QList<int>{1, 2, 0, 0};
+    QTest::newRow("lines, n x k: cuts counted from the second line") << QByteArray("a\nabc\nb\nxyz\n") << "2x2" << "r"
+                                                                     << " " << "" << false << QByteArray(" aab\n bxy\n")
+                                                                     << QList<int>{2, 2, 0, 0};
+    QTest::newRow("lines, n x k: UTF-8 letters cut") << QByteArray("\xC3\xA7\n\xC3\xA7\x61\xC4\x9F\n") << "2x2" << "r"
+                                                     << " " << "" << false << QByteArray(" \xC3\xA7\xC3\xA7\x61\n")
+                                                     << QList<int>{1, 2, 0, 0};
     QTest::newRow("csv: fields to columns") << QByteArray("a,b\nccc,dd\n") << "2,2" << "r" << " " << "," << false
                                             << QByteArray(" a b\nccdd\n") << QList<int>{1, 2, 0, 0};
     QTest::newRow("csv: quoted delimiter") << QByteArray("\"a,b\",c\n") << "3,1" << "r" << " " << "," << false

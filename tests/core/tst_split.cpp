@@ -169,6 +169,12 @@ void TestSplit::layout_data()
     QTest::newRow("lines past the layout are cut and counted")
         << QByteArray("abcdefg\nab\nabcdef\nabcdefgh\n") << "3,3" << "r" << " " << false << ""
         << QByteArray("abc\ndef\nab\n\nabc\ndef\nabc\ndef\n") << 2 << 1;
+    QTest::newRow("n x k: lines past the record cut and counted") << QByteArray("ab\nabcde\nabcdefg\n") << "2x2" << "r"
+                                                                  << " " << false << "" << QByteArray("ab\n\nab\ncd\nab\ncd\n")
+                                                                  << 2 << 2;
+    QTest::newRow("n x k: UTF-8 pieces") << QByteArray("\xC3\xA7\n\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1x\n") << "2x2" << "r"
+                                         << " " << false << "" << QByteArray("\xC3\xA7\n\n\xC3\xA7\x61\n\xC4\x9F\x72\n")
+                                         << 1 << 2;
     QTest::newRow("trim right-aligned: leading fill") << QByteArray("00420000 7 0\n") << "4,4,4" << "r" << "0" << true
                                                       << "" << QByteArray("42\n\n 7 0\n") << 0 << 0;
     QTest::newRow("trim left-aligned: trailing fill") << QByteArray("ab  __a_\n") << "4,4" << "l" << " _" << true

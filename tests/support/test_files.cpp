@@ -78,6 +78,14 @@ JobParams layoutParams(JobKind kind, const std::string& widths, const std::strin
 {
     JobParams params;
     params.kind = kind;
+    if (const std::size_t x = widths.find('x'); x != std::string::npos) {
+        // "NxK": today's count and width, no layout.
+        params.count = std::stoi(widths.substr(0, x));
+        params.width = std::stoi(widths.substr(x + 1));
+        params.align = align[0] == 'l' ? Align::Left : Align::Right;
+        params.fill = fill[0];
+        return params;
+    }
     std::size_t i = 0;
     for (std::size_t pos = 0; pos <= widths.size(); ++i) {
         const std::size_t comma = std::min(widths.find(',', pos), widths.size());

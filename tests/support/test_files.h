@@ -34,7 +34,7 @@ std::uint64_t failingLine(const std::string& input, const JobParams& params, std
 
 // A job with a layout: `widths` and `align` as --width and --align take them
 // ("3,0,2", "lrl" or one letter for all), `fill` one character for all or one
-// per column.
+// per column; or "NxK", a count and a width without a layout.
 JobParams layoutParams(JobKind kind, const std::string& widths, const std::string& align, const std::string& fill);
 
 // ASCII lines of 64 bytes up to `at` (the last one shorter where need be),
