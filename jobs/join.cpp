@@ -128,91 +128,60 @@ public:
             , m_width(w.m_width)
             , m_groupSize(w.m_groupSize)
             , m_end(w.m_end)
+            , m_cursor(w.m_out, w.m_tally)
+            , m_inGroup(w.m_inGroup)
         {
-            load();
         }
 
         [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
         {
             const std::size_t width = m_width;
+            const auto sync = [this] { m_w.m_inGroup = m_inGroup; };
             if (M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width))) {
-                room(2 * kShortColumn);
+                m_cursor.room(2 * kShortColumn);
                 const std::size_t taken = std::min(size, width);
-                std::memset(m_cur, ' ', kShortColumn);
-                std::memcpy(m_cur + (width - taken), data, kShortColumn);
-                m_cur += width;
+                std::memset(m_cursor.at, ' ', kShortColumn);
+                std::memcpy(m_cursor.at + (width - taken), data, kShortColumn);
+                m_cursor.at += width;
                 if (size > width)
-                    cut();
+                    m_cursor.cut(kValueCut, sync);
             } else if (M == CharMode::Utf8 && m_w.m_fitsShortUtf8) {
                 std::size_t taken = 0;
                 const char* q = utf8::advance(data, data + size, width, taken);
-                room(kShortColumn + 4 * kShortColumn);
-                std::memset(m_cur, ' ', kShortColumn);
-                char* dst = m_cur + (width - taken);
+                m_cursor.room(kShortColumn + 4 * kShortColumn);
+                std::memset(m_cursor.at, ' ', kShortColumn);
+                char* dst = m_cursor.at + (width - taken);
                 std::memcpy(dst, data, 4 * kShortColumn);
-                m_cur = dst + (q - data);
+                m_cursor.at = dst + (q - data);
                 if (q < data + size)
-                    cut();
+                    m_cursor.cut(kValueCut, sync);
             } else {
-                store();
+                end();
                 m_w.line<M>(data, size, ascii);
-                load();
+                m_cursor.load();
+                m_inGroup = m_w.m_inGroup;
                 return;
             }
             if (++m_inGroup == m_groupSize) {
-                room(sizeof m_end.bytes);
-                m_cur = m_end.writeTo(m_cur);
+                m_cursor.room(sizeof m_end.bytes);
+                m_cursor.at = m_end.writeTo(m_cursor.at);
                 m_inGroup = 0;
             }
         }
 
-        void end() { store(); }
+        void end()
+        {
+            m_cursor.store();
+            m_w.m_inGroup = m_inGroup;
+        }
 
     private:
-        void load()
-        {
-            m_cur = m_w.m_out.cursor();
-            m_limit = m_w.m_out.limit();
-            m_inGroup = m_w.m_inGroup;
-            m_countOnly = m_w.m_tally.countOnly();
-        }
-        void store()
-        {
-            m_w.m_out.commit(m_cur);
-            m_w.m_inGroup = m_inGroup;
-            m_w.m_tally.addCuts(m_cuts);
-            m_cuts = 0;
-        }
-        void room(std::size_t size)
-        {
-            if (static_cast<std::size_t>(m_limit - m_cur) < size) {
-                m_w.m_out.commit(m_cur);
-                m_w.m_out.flush();
-                m_cur = m_w.m_out.cursor();
-            }
-        }
-        void cut()
-        {
-            if (m_countOnly) {
-                ++m_cuts;
-                return;
-            }
-            // The first cut, or a strict job's: the tally records its line
-            // or ends the job, with what was written before it committed.
-            store();
-            m_w.m_tally.cut(kValueCut);
-            load();
-        }
-
         JoinWork& m_w;
         const std::size_t m_width;
         const std::size_t m_groupSize;
         const LineEndBytes m_end;
-        char* m_cur = nullptr;
-        char* m_limit = nullptr;
-        std::size_t m_inGroup = 0;
-        std::uint64_t m_cuts = 0;
-        bool m_countOnly = false;
+        BurstCursor m_cursor;
+        std::size_t m_inGroup;
     };
 
     bool burstable() const { return m_plain && m_width <= kShortColumn; }

@@ -19,6 +19,66 @@
 
 namespace fwprep {
 
+// What a work's burst keeps in locals of the output and the loss tally: the
+// place where the next byte goes, and the cuts that need only counting.
+class BurstCursor {
+public:
+    BurstCursor(OutputBuffer& out, LossTally& tally)
+        : m_out(out)
+        , m_tally(tally)
+    {
+        load();
+    }
+    // Room for `size` bytes (at most the block size) at `at`.
+    void room(std::size_t size)
+    {
+        if (static_cast<std::size_t>(m_limit - at) < size) {
+            m_out.commit(at);
+            m_out.flush();
+            at = m_out.cursor();
+        }
+    }
+    // Something was cut. The first cut, or a strict job's, goes to the tally
+    // itself, which records its line or ends the job: with what was written
+    // before it committed, and `sync` handing the work's own state back.
+    template <class Sync>
+    void cut(const char* what, Sync&& sync)
+    {
+        if (m_countOnly) {
+            ++m_cuts;
+            return;
+        }
+        store();
+        sync();
+        m_tally.cut(what);
+        load();
+    }
+    // Hands the place and the cuts back.
+    void store()
+    {
+        m_out.commit(at);
+        m_tally.addCuts(m_cuts);
+        m_cuts = 0;
+    }
+
+    // Takes the place and the tally's state up again after store().
+    void load()
+    {
+        at = m_out.cursor();
+        m_limit = m_out.limit();
+        m_countOnly = m_tally.countOnly();
+    }
+
+    char* at = nullptr;
+
+private:
+    OutputBuffer& m_out;
+    LossTally& m_tally;
+    char* m_limit = nullptr;
+    std::uint64_t m_cuts = 0;
+    bool m_countOnly = false;
+};
+
 namespace detail {
 
 struct DriverState {

@@ -95,8 +95,8 @@ public:
             , m_width(w.m_width)
             , m_total(w.m_total)
             , m_end(w.m_lineEnd)
+            , m_cursor(w.m_out, w.m_tally)
         {
-            load();
         }
 
         [[gnu::always_inline]] void line(const char* d, std::size_t len, bool ascii)
@@ -106,20 +106,22 @@ public:
                 return cutUtf8(d, len);
             if (m_w.m_short && (known || utf8::isAscii(d, std::min(len, m_total))))
                 return cutBytes(d, len);
-            store();
+            end();
             m_w.line<M>(d, len, ascii);
-            load();
+            m_cursor.load();
         }
 
-        void end() { store(); }
+        void end() { m_cursor.store(); }
 
     private:
+        // Cuts are counted before the line is written: under the strict rule
+        // it is not.
         void cutBytes(const char* d, std::size_t len)
         {
             if (len > m_total)
-                cut();
-            room(m_count * (kShortPiece + 2));
-            char* dst = m_cur;
+                m_cursor.cut(kLineCut, [] {});
+            m_cursor.room(m_count * (kShortPiece + 2));
+            char* dst = m_cursor.at;
             std::size_t start = 0;
             for (std::size_t i = 0; i < m_count; ++i, start += m_width) {
                 if (start < len) {
@@ -128,7 +130,7 @@ public:
                 }
                 dst = m_end.writeTo(dst);
             }
-            m_cur = dst;
+            m_cursor.at = dst;
         }
 
         // The character kernel finds where the pieces end.
@@ -138,9 +140,9 @@ public:
             const char* const end = d + len;
             const std::size_t found = utf8::pieceEnds(d, end, m_width, m_count, ends);
             if (found == m_count && ends[found - 1] < end)
-                cut();
-            room(m_count * (4 * kShortPiece + 2));
-            char* dst = m_cur;
+                m_cursor.cut(kLineCut, [] {});
+            m_cursor.room(m_count * (4 * kShortPiece + 2));
+            char* dst = m_cursor.at;
             // A piece of up to 8 characters has at most 32 bytes.
             const bool narrow = m_width <= kShortPiece / 2;
             for (std::size_t i = 0; i < m_count; ++i) {
@@ -154,39 +156,7 @@ public:
                 }
                 dst = m_end.writeTo(dst);
             }
-            m_cur = dst;
-        }
-
-        void load()
-        {
-            m_cur = m_w.m_out.cursor();
-            m_limit = m_w.m_out.limit();
-            m_countOnly = m_w.m_tally.countOnly();
-        }
-        void store()
-        {
-            m_w.m_out.commit(m_cur);
-            m_w.m_tally.addCuts(m_cuts);
-            m_cuts = 0;
-        }
-        void room(std::size_t size)
-        {
-            if (static_cast<std::size_t>(m_limit - m_cur) < size) {
-                m_w.m_out.commit(m_cur);
-                m_w.m_out.flush();
-                m_cur = m_w.m_out.cursor();
-            }
-        }
-        // Before the line is written: under the strict rule it is not.
-        void cut()
-        {
-            if (m_countOnly) {
-                ++m_cuts;
-                return;
-            }
-            store();
-            m_w.m_tally.cut(kLineCut);
-            load();
+            m_cursor.at = dst;
         }
 
         SplitWork& m_w;
@@ -194,10 +164,7 @@ public:
         const std::size_t m_width;
         const std::size_t m_total;
         const LineEndBytes m_end;
-        char* m_cur = nullptr;
-        char* m_limit = nullptr;
-        std::uint64_t m_cuts = 0;
-        bool m_countOnly = false;
+        BurstCursor m_cursor;
     };
 
     bool burstable() const { return (m_short || m_shortUtf8) && m_count > 0; }
