@@ -138,6 +138,10 @@ for kind in ascii turkish long; do
         status=ok; cmp -s "$ref" "$out" || status=MISMATCH
         out=$scratch/out.o; time_cmd "$(ours_cmd "$job" -o)"; record "$kind" "$job" "fwprep -o" ok
         out=$scratch/out.stdout; time_cmd "$(ours_cmd "$job" stdout)"; record "$kind" "$job" "fwprep >file" "$status"
+        # The portable code gives the same bytes as the wider one chosen here.
+        out=$scratch/out.portable
+        status=info; eval "FWPREP_SIMD=portable $(ours_cmd "$job" stdout)"; cmp -s "$ref" "$out" || status=MISMATCH
+        time_cmd "FWPREP_SIMD=portable $(ours_cmd "$job" stdout)"; record "$kind" "$job" "fwprep portable" "$status"
         if [ "$kind" != turkish ]; then
             # For information: the same job with character counting switched
             # off (one byte = one character, so the same output on ASCII).
@@ -231,6 +235,11 @@ for kind in records records-tr; do
         [ "$job" = tocsv ] && cp "$ref" "$scratch/$kind.csv"
         out=$scratch/out.o; time_cmd "$(lay_ours "$job")"; record "$kind" "$job" fwprep ok
         lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+        out=$scratch/out.portable; eval "FWPREP_SIMD=portable $(lay_ours "$job")"
+        if ! cmp -s "$ref" "$out"; then
+            log "  MISMATCH: the portable code, $job on $kind: $(cmp "$ref" "$out" 2>&1 | head -1)"
+            lay_rows+=("$kind|$job|fwprep portable|0|0|0|MISMATCH|")
+        fi
         while IFS='|' read -r tool cmd; do
             out=$scratch/out.peer
             eval "$cmd"
@@ -270,7 +279,8 @@ for r in "${rows[@]}"; do
     fi
     printf '%-8s %-5s %-15s %9.3f %8.1f %6.1f%% %8s %9s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$xo" "$xs" "$status"
 done
-echo "(cat rows: ratio for split/join; 'fwprep -e bytes' rows: >file with -e bytes, for information, not in the goals)"
+echo "(cat rows: ratio for split/join; 'fwprep -e bytes' rows: >file with -e bytes, 'fwprep portable' rows: >file with"
+echo " FWPREP_SIMD=portable, its output compared with the reference: for information, not in the goals)"
 
 # ---------------------------------------------------------------- goals
 echo
