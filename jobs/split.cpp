@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "chars.h"
 #include "columns.h"
@@ -56,6 +57,8 @@ public:
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
+        for (std::size_t i = 0; i < m_count; ++i)
+            m_widths.push_back(cols.width(i));
     }
 
     template <CharMode M>
@@ -95,6 +98,7 @@ public:
             , m_width(w.m_width)
             , m_total(w.m_total)
             , m_end(w.m_lineEnd)
+            , m_widths(w.m_widths.data())
             , m_cursor(w.m_out, w.m_tally)
         {
         }
@@ -106,6 +110,13 @@ public:
                 return cutUtf8(d, len);
             if (m_w.m_short && (known || utf8::isAscii(d, std::min(len, m_total))))
                 return cutBytes(d, len);
+            if (m_w.m_narrow && (known || utf8::isAscii(d, std::min(len, m_total)))) {
+                if (len > m_total)
+                    m_cursor.cut(kLineCut, [] {});
+                m_cursor.room(m_count * (kNarrowColumn + 2));
+                m_cursor.at = cutNarrow(m_cursor.at, d, len, m_widths, m_count, m_end);
+                return;
+            }
             end();
             m_w.line<M>(d, len, ascii);
             m_cursor.load();
@@ -164,10 +175,11 @@ public:
         const std::size_t m_width;
         const std::size_t m_total;
         const LineEndBytes m_end;
+        const std::size_t* const m_widths;
         BurstCursor m_cursor;
     };
 
-    bool burstable() const { return (m_short || m_shortUtf8) && m_count > 0; }
+    bool burstable() const { return (m_short || m_shortUtf8 || m_narrow) && m_count > 0; }
     template <CharMode M>
     Burst<M> burst()
     {
@@ -242,18 +254,25 @@ private:
     {
         if (len > m_total)
             m_tally.cut(kLineCut);
-        char* dst = m_out.reserve(m_count * (kNarrowColumn + 2));
+        m_out.commit(cutNarrow(m_out.reserve(m_count * (kNarrowColumn + 2)), d, len, m_widths.data(), m_count, m_lineEnd));
+    }
+
+    // Writes the pieces at dst, which has room for count * (kNarrowColumn + 2)
+    // bytes; returns the end.
+    static char* cutNarrow(char* dst, const char* d, std::size_t len, const std::size_t* widths, std::size_t count,
+        const LineEndBytes& lineEnd)
+    {
         std::size_t start = 0;
-        for (std::size_t i = 0; i < m_count; ++i) {
-            const std::size_t width = m_cols.width(i);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t width = widths[i];
             if (start < len) {
                 std::memcpy(dst, d + start, kNarrowColumn);
                 dst += std::min(width, len - start);
             }
-            dst = m_lineEnd.writeTo(dst);
+            dst = lineEnd.writeTo(dst);
             start += width;
         }
-        m_out.commit(dst);
+        return dst;
     }
 
     // The same to CSV, trimmed or not: which bytes are fill and which need
@@ -389,6 +408,7 @@ private:
     const bool m_short;
     const bool m_shortUtf8;
     const bool m_narrow; // plain bytes go through cutNarrowLine()
+    std::vector<std::size_t> m_widths; // of every column, for cutNarrow()
     const bool m_narrowCsv; // plain bytes go through cutNarrowCsvLine()
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column
