@@ -317,8 +317,8 @@ private:
         const std::size_t chunks = (size + 31) / 32;
         for (std::size_t k = 0; k < chunks; ++k) {
             const std::uint32_t valid = lowBits32(size - 32 * k);
-            delimiters[k] = matchBytes32(data + 32 * k, m_delimiter) & valid;
-            quotes[k] = matchBytes32(data + 32 * k, '"') & valid;
+            delimiters[k] = m_delimiterSet.match(data + 32 * k) & valid;
+            quotes[k] = m_quoteSet.match(data + 32 * k) & valid;
         }
         // The first bit at or after `from`; `size` when none.
         const auto next = [&](const std::uint32_t* masks, std::size_t from) {
@@ -430,6 +430,8 @@ private:
     LossTally& m_tally;
     CsvReader m_reader;
     const char m_delimiter;
+    const ByteSet32<1> m_delimiterSet{m_delimiter};
+    const ByteSet32<1> m_quoteSet{'"'};
     bool m_skipRecord;       // the header record
     const bool m_narrow;     // every column at most kNarrowColumn wide, and a fixed count of them
     std::size_t m_field = 0; // index of the field being read

@@ -57,8 +57,10 @@ public:
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
-        for (std::size_t i = 0; i < m_count; ++i)
+        for (std::size_t i = 0; i < m_count; ++i) {
             m_widths.push_back(cols.width(i));
+            m_fills.emplace_back(cols[i].fill);
+        }
     }
 
     template <CharMode M>
@@ -293,7 +295,7 @@ private:
                 std::size_t b = 0;
                 std::size_t e = std::min(static_cast<std::size_t>(col.width), len - start);
                 if (m_trim) {
-                    const std::uint32_t kept = lowBits32(e) & ~matchBytes32(p, col.fill);
+                    const std::uint32_t kept = lowBits32(e) & ~m_fills[i].match(p);
                     if (kept == 0)
                         e = 0;
                     else if (col.align == Align::Right)
@@ -301,10 +303,10 @@ private:
                     else
                         e = static_cast<std::size_t>(std::bit_width(kept));
                 }
-                const std::uint32_t special = matchBytes32(p, m_delimiter, '"', '\r', '\n') & lowBits32(e) & ~lowBits32(b);
+                const std::uint32_t special = m_special.match(p) & lowBits32(e) & ~lowBits32(b);
                 if (special != 0) {
                     // Quoted; a quote inside is doubled, which few values have.
-                    if ((matchBytes32(p, '"') & special) != 0) {
+                    if ((m_quote.match(p) & special) != 0) {
                         dst = writeQuoted(dst, p + b, p + e);
                     } else {
                         *dst = '"';
@@ -409,6 +411,11 @@ private:
     const bool m_shortUtf8;
     const bool m_narrow; // plain bytes go through cutNarrowLine()
     std::vector<std::size_t> m_widths; // of every column, for cutNarrow()
+    // For cutNarrowCsvLine(): the bytes that make a field quoted, the quote,
+    // and each column's fill.
+    const ByteSet32<4> m_special{m_delimiter, '"', '\r', '\n'};
+    const ByteSet32<1> m_quote{'"'};
+    std::vector<ByteSet32<1>> m_fills;
     const bool m_narrowCsv; // plain bytes go through cutNarrowCsvLine()
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column

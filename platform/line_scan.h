@@ -43,31 +43,55 @@ inline ChunkMasks scanChunk(const char* p)
     return m;
 }
 
-// Bit i set: byte i of the 32 bytes from p on (all must be readable) is one
-// of `a`, `b`, `c`, `d`.
-inline std::uint32_t matchBytes32(const char* p, char a, char b, char c, char d)
-{
+// Which of the 32 bytes from p on (all must be readable) are one of a set of
+// N bytes: bit i set for byte i. The compares' operands are made once, with
+// the set, for loops that look at many pieces.
+template <int N>
+class ByteSet32 {
+public:
+    template <class... C>
+    explicit ByteSet32(C... bytes)
+    {
+        static_assert(sizeof...(C) == N);
+        const char all[N] = {bytes...};
+        for (int i = 0; i < N; ++i) {
 #if defined(__SSE2__)
-    std::uint32_t m = 0;
-    for (int i = 0; i < 2; ++i) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(a)), _mm_cmpeq_epi8(v, _mm_set1_epi8(b))),
-            _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(c)), _mm_cmpeq_epi8(v, _mm_set1_epi8(d))));
-        m |= static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) << (16 * i);
-    }
-    return m;
+            m_v[i] = _mm_set1_epi8(all[i]);
 #else
-    std::uint32_t m = 0;
-    for (unsigned i = 0; i < 32; ++i)
-        m |= std::uint32_t(p[i] == a || p[i] == b || p[i] == c || p[i] == d) << i;
-    return m;
+            m_c[i] = all[i];
 #endif
-}
+        }
+    }
 
-inline std::uint32_t matchBytes32(const char* p, char a)
-{
-    return matchBytes32(p, a, a, a, a);
-}
+    std::uint32_t match(const char* p) const
+    {
+        std::uint32_t m = 0;
+#if defined(__SSE2__)
+        for (int h = 0; h < 2; ++h) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * h));
+            __m128i hit = _mm_cmpeq_epi8(v, m_v[0]);
+            for (int i = 1; i < N; ++i)
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, m_v[i]));
+            m |= static_cast<std::uint32_t>(_mm_movemask_epi8(hit)) << (16 * h);
+        }
+#else
+        for (unsigned b = 0; b < 32; ++b) {
+            bool hit = false;
+            for (int i = 0; i < N; ++i)
+                hit = hit || p[b] == m_c[i];
+            m |= std::uint32_t(hit) << b;
+        }
+#endif
+        return m;
+    }
+
+private:
+#if defined(__SSE2__)
+    __m128i m_v[N];
+#else
+    char m_c[N];
+#endif
+};
 
 // The low `n` bits (n <= 32).
 constexpr std::uint32_t lowBits32(std::size_t n)
