@@ -105,7 +105,7 @@ int runCommand(const Command& command, const std::vector<std::string>& args)
     bar.finish();
     if (result) {
         std::string message = fwprep::cli::describe(*result);
-        if (result->kind == JobError::Kind::BadInput && job.output != "-")
+        if (result->kind == JobError::Kind::BadInput && !result->inPlace)
             message += "; " + job.output + " was left as it was";
         return fail(kExitFailed, message);
     }

@@ -41,7 +41,8 @@ std::string describe(const JobError& error)
     case Kind::OutputUnwritable:
         return (error.path == "-" ? std::string("standard output") : error.path) + ": cannot write: " + error.reason;
     case Kind::Cancelled:
-        return "cancelled; the output was left as it was";
+        return error.inPlace ? "cancelled; what was written before stays in the output"
+                             : "cancelled; the output was left as it was";
     case Kind::OutOfMemory:
         return "not enough memory to run the job";
     case Kind::BadInput:

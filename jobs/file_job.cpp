@@ -83,9 +83,12 @@ JobResult runFileJob(const FileJob& job, const JobControl& control, JobStats* st
         JobError e = fileError(JobError::Kind::BadInput, source->path());
         e.line = d.line;
         e.reason = d.what();
+        e.inPlace = output->writesInPlace();
         return e;
     } catch (const Cancelled&) {
-        return JobError{JobError::Kind::Cancelled};
+        JobError e{JobError::Kind::Cancelled};
+        e.inPlace = output->writesInPlace();
+        return e;
     } catch (const std::bad_alloc&) {
         return JobError{JobError::Kind::OutOfMemory};
     }

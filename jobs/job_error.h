@@ -18,7 +18,7 @@ struct JobError {
         InputUnreadable,  // `path` cannot be read: `reason`
         InputIsOutput,    // `path` is the output file itself
         OutputUnwritable, // `path` cannot be written: `reason`
-        Cancelled,        // the caller cancelled; the old output is untouched
+        Cancelled,        // the caller cancelled; the old output is untouched, unless `inPlace`
         OutOfMemory,      // the job could not get the memory it needs
         BadInput,         // `path` cannot be made into records at line `line`: `reason`
     };
@@ -35,6 +35,9 @@ struct JobError {
     std::string path;
     std::string reason;
     std::uint64_t line = 0;
+    // Cancelled, BadInput: the output is written in place (standard output, a
+    // descriptor, a FIFO, a device) and keeps what went out before.
+    bool inPlace = false;
 };
 
 // Empty when the job ran to its end.

@@ -111,6 +111,9 @@ public:
     OutputSink& open(const JobControl& control);
     // Completes the output (renames a replaced file into place).
     void commit();
+    // True once open() has chosen to write in place rather than replace a
+    // file: what went out before a failure stays there.
+    bool writesInPlace() const { return m_stream != nullptr; }
 
 private:
     std::string m_path;

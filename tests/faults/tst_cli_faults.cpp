@@ -259,6 +259,14 @@ void TestCliFaults::outputs_data()
     row("a link to /dev/stdout", "ln -s /dev/stdout link; { echo header; " + split + "-o link in.txt; } > got.txt",
         0, "", "got.txt", "header\nab\n");
     row("/dev/stdout into a pipe", split + "-o /dev/stdout in.txt | cat > got.txt", 0, "", "got.txt", "ab\n");
+    // Written in place, a failure or a cancel leaves what went out before,
+    // and the message does not claim otherwise.
+    row("--strict on /dev/stdout", "{ echo header; $CLI split -n1 -w1 --strict -o /dev/stdout in.txt; } > got.txt", 1,
+        "fwprep-cli: in.txt: line 1: the line is longer than the record; its end would be lost\n", "got.txt",
+        "header\n");
+    row("cancelled on /dev/stdout",
+        "$CLI join -n2 -w3 /dev/zero -o /dev/stdout > got.txt & pid=$!; sleep 0.5; kill -TERM $pid; wait $pid", 1,
+        "fwprep-cli: cancelled; what was written before stays in the output\n");
     row("the input itself through /dev/fd/3", split + "-o /dev/fd/3 in.txt 3>>in.txt", 1,
         "fwprep-cli: in.txt: the input is the output file itself\n", "in.txt", "ab\n");
     row("a closed descriptor", split + "-o /proc/self/fd/9 in.txt", 1,
