@@ -1,5 +1,8 @@
 #include <QTest>
 
+#include <iterator>
+#include <random>
+
 #include "test_files.h"
 
 using namespace fwprep;
@@ -15,6 +18,8 @@ private slots:
     void records();
     void badCsv_data();
     void badCsv();
+    void quickPathsMatchGeneral_data();
+    void quickPathsMatchGeneral();
 };
 
 void TestJoin::join_data()
@@ -266,6 +271,90 @@ void TestJoin::badCsv()
         std::string what;
         QCOMPARE(test::failingLine(input.toStdString(), params, f.block, f.chunk, &what), std::uint64_t(line));
         QVERIFY2(QString::fromStdString(what).contains(message), what.c_str());
+    }
+}
+
+void TestJoin::quickPathsMatchGeneral_data()
+{
+    // Layouts of narrow columns take quick paths (records found and fitted
+    // with byte masks and fixed-size moves) when the output block has room for
+    // a whole record, which a 64-byte block has not: the same random records
+    // through both must give the same bytes, losses and failing line.
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("widths");
+    QTest::addColumn<QString>("align");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<bool>("csv");
+    QTest::addColumn<bool>("trim");
+    const int split = int(JobKind::Split), join = int(JobKind::Join);
+    QTest::newRow("join from csv") << join << "20,10,12" << "lrl" << " 0 " << true << false;
+    QTest::newRow("join from csv, 32 and 0 wide") << join << "32,1,0,5" << "rlrl" << ",\" 0" << true << false;
+    QTest::newRow("split to csv, trimmed") << split << "20,10,12" << "lrl" << " 0 " << true << true;
+    QTest::newRow("split to csv, fill is delimiter and quote") << split << "32,3,7" << "rlr" << ",\"a" << true << true;
+    QTest::newRow("split to csv, kept fill") << split << "31,2,9" << "lrl" << "  ," << true << false;
+    QTest::newRow("split, narrow columns") << split << "20,10,32,1" << "r" << " " << false << false;
+}
+
+void TestJoin::quickPathsMatchGeneral()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, widths);
+    QFETCH(QString, align);
+    QFETCH(QString, fill);
+    QFETCH(bool, csv);
+    QFETCH(bool, trim);
+    JobParams params = test::layoutParams(JobKind(kind), widths.toStdString(), align.toStdString(), fill.toStdString());
+    params.format = csv ? RecordFormat::Csv : RecordFormat::Lines;
+    params.trim = trim;
+
+    // Records of delimiters, quotes, fill, CR and two-byte letters, most
+    // short, some about the 512 bytes a quick record may have. CSV records are
+    // well formed: their fields plain, quoted, or with text after the quotes.
+    static const char* const kText[] = {"a", "bc", " ", "0", "\xC5\x9F", "\r", ";", "'"};
+    static const char* const kQuoted[] = {",", "\"\"", "xyz,"};
+    std::mt19937 random(7);
+    const auto text = [&](std::size_t size, bool quoted) {
+        std::string t;
+        while (t.size() < size)
+            t += quoted && random() % 3 == 0 ? kQuoted[random() % std::size(kQuoted)] : kText[random() % std::size(kText)];
+        return t;
+    };
+    std::string input;
+    for (int line = 0; line < 3000; ++line) {
+        const bool longOne = random() % 10 == 0;
+        std::string record;
+        if (!csv || JobKind(kind) == JobKind::Split) {
+            record = text(longOne ? 480 + random() % 60 : random() % 70, true);
+        } else {
+            for (std::size_t i = 0, fields = 1 + random() % 6; i < fields; ++i) {
+                const std::size_t size = longOne ? random() % 120 : random() % 14;
+                const unsigned how = random() % 5;
+                record += i > 0 ? "," : "";
+                record += how == 0 ? "\"" + text(size, true) + "\"" : how == 1 ? "\"q\"" + text(size, false) : text(size, false);
+            }
+        }
+        input += record + (random() % 4 == 0 ? "\r\n" : "\n");
+    }
+    for (const bool strict : {false, true}) {
+        params.strict = strict;
+        JobStats quick, general;
+        std::string quickOut, generalOut;
+        std::uint64_t quickFail = 0, generalFail = 0;
+        try {
+            quickOut = test::transformBytes(input, params, std::size_t{1} << 20, SIZE_MAX, true, &quick);
+        } catch (const DataError& e) {
+            quickFail = e.line;
+        }
+        try {
+            generalOut = test::transformBytes(input, params, 64, SIZE_MAX, true, &general);
+        } catch (const DataError& e) {
+            generalFail = e.line;
+        }
+        QCOMPARE(quickFail, generalFail);
+        QCOMPARE(QByteArray::fromStdString(quickOut), QByteArray::fromStdString(generalOut));
+        QCOMPARE((QList<quint64>{quick.cut, quick.firstCut, quick.leftOut, quick.firstLeftOut, quick.linesWritten}),
+            (QList<quint64>{general.cut, general.firstCut, general.leftOut, general.firstLeftOut,
+                general.linesWritten}));
     }
 }
 
