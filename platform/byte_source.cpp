@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -17,7 +18,13 @@ std::unique_ptr<MappedFile> ByteSource::mapRest(std::size_t, std::size_t)
     return nullptr;
 }
 
-FdSource::FdSource(int fd, std::string path, const JobControl& control, bool owned)
+ReadMethod readMethodFromEnvironment()
+{
+    const char* value = std::getenv("FWPREP_INPUT");
+    return value != nullptr && std::strcmp(value, "map") == 0 ? ReadMethod::Map : ReadMethod::Read;
+}
+
+FdSource::FdSource(int fd, std::string path, const JobControl& control, bool owned, ReadMethod method)
     : m_fd(fd)
     , m_path(std::move(path))
     , m_control(control)
@@ -32,6 +39,8 @@ FdSource::FdSource(int fd, std::string path, const JobControl& control, bool own
         const auto begin = static_cast<std::uint64_t>(start > 0 ? start : 0);
         const auto end = static_cast<std::uint64_t>(st.st_size);
         m_size = end > begin ? end - begin : 0;
+        m_endAtOpen = end;
+        m_mayMap = method == ReadMethod::Map;
         ::posix_fadvise(m_fd, static_cast<off_t>(begin), 0, POSIX_FADV_SEQUENTIAL);
     }
 }
@@ -54,8 +63,16 @@ std::size_t FdSource::read(char* dst, std::size_t size)
                 continue;
         }
         const ssize_t got = ::read(m_fd, dst, size);
-        if (got >= 0)
+        if (got > 0)
             return static_cast<std::size_t>(got);
+        if (got == 0) {
+            // The end, or the file has been cut short meanwhile: that is no
+            // end of the input but a loss of its tail.
+            struct stat st {};
+            if (m_regular && size > 0 && ::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_endAtOpen)
+                throw IoError{IoError::Side::Input, m_path, kInputShrank};
+            return 0;
+        }
         if (errno == EINTR || errno == EAGAIN)
             continue;
         throw IoError{IoError::Side::Input, m_path, errno};
@@ -64,7 +81,7 @@ std::size_t FdSource::read(char* dst, std::size_t size)
 
 std::unique_ptr<MappedFile> FdSource::mapRest(std::size_t held, std::size_t slack)
 {
-    if (!m_regular)
+    if (!m_mayMap)
         return nullptr;
     const off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
     struct stat st {};

@@ -309,11 +309,23 @@ void TestTextInput::mappedFile()
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(fd >= 0);
     QCOMPARE(::lseek(fd, offset, SEEK_SET), off_t(offset));
-    FdSource file(fd, path.toStdString(), JobControl{});
+    FdSource file(fd, path.toStdString(), JobControl{}, true, ReadMethod::Map);
     bool usedMapping = false;
     const ReadResult fromFile = readFrom(file, Encoding::Auto, std::size_t(block), &usedMapping);
     const ReadResult fromMemory = readAll(data, Encoding::Auto, std::size_t(block), std::size_t(block));
     QCOMPARE(usedMapping, mapped);
+    // Read the default way, with read(), the file reads the same.
+    const int fd2 = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(fd2 >= 0);
+    QCOMPARE(::lseek(fd2, offset, SEEK_SET), off_t(offset));
+    FdSource copied(fd2, path.toStdString(), JobControl{}, true, ReadMethod::Read);
+    bool copiedMapped = true;
+    const ReadResult fromCopies = readFrom(copied, Encoding::Auto, std::size_t(block), &copiedMapped);
+    QVERIFY(!copiedMapped);
+    QCOMPARE(fromCopies.lines, fromMemory.lines);
+    QCOMPARE(fromCopies.mode, fromMemory.mode);
+    QCOMPARE(fromCopies.lineEnd, fromMemory.lineEnd);
+    QCOMPARE(fromCopies.total, std::uint64_t(data.size()));
     QCOMPARE(fromFile.lines.size(), fromMemory.lines.size());
     QCOMPARE(fromFile.lines, fromMemory.lines);
     QCOMPARE(fromFile.mode, fromMemory.mode);
@@ -370,7 +382,7 @@ void TestTextInput::mappedFileHeldLittle()
 
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(fd >= 0);
-    FdSource file(fd, path.toStdString(), JobControl{});
+    FdSource file(fd, path.toStdString(), JobControl{}, true, ReadMethod::Map);
     const std::uint64_t before = residentBytes();
     QVERIFY(before > 0);
     std::uint64_t most = before;

@@ -120,7 +120,7 @@ void TestFuzzFindings::fileJustPastTheHead()
     test::writeFile(path, QByteArray::fromStdString(text));
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     QVERIFY(fd >= 0);
-    FdSource source(fd, path.toStdString(), JobControl{});
+    FdSource source(fd, path.toStdString(), JobControl{}, true, ReadMethod::Map);
     std::uint64_t last = 0;
     bool backwards = false;
     JobControl control;
