@@ -2,6 +2,7 @@
 // Columns of a record: which width, alignment and fill each has, and how a
 // value is fitted to one or taken back out of it.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -26,8 +27,10 @@ public:
             m_uniform = true;
             m_count = params.count > 0 ? static_cast<std::size_t>(params.count) : 0;
         }
-        for (std::size_t i = 0; i < m_count; ++i)
+        for (std::size_t i = 0; i < m_count; ++i) {
             m_total += width(i);
+            m_widest = std::max(m_widest, width(i));
+        }
     }
     // Number of columns of a record; 0 with a count of 0 or less.
     std::size_t count() const { return m_count; }
@@ -36,6 +39,8 @@ public:
     bool plain() const { return m_uniform && m_cols[0].align == Align::Right && m_cols[0].fill == ' '; }
     const Column& operator[](std::size_t i) const { return m_cols[m_uniform ? 0 : i]; }
     std::size_t width(std::size_t i) const { return static_cast<std::size_t>((*this)[i].width); }
+    // The width of the widest column; 0 without columns.
+    std::size_t widest() const { return m_widest; }
     // Characters of a whole record.
     std::size_t totalWidth() const { return m_total; }
 
@@ -43,6 +48,7 @@ private:
     std::vector<Column> m_cols;
     std::size_t m_count = 0;
     std::size_t m_total = 0;
+    std::size_t m_widest = 0;
     bool m_uniform = false;
 };
 

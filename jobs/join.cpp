@@ -84,39 +84,15 @@ public:
     template <CharMode M>
     [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
     {
-        const std::size_t width = m_plain ? m_width : m_cols.width(m_inGroup);
-        const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width));
-        if (bytes && m_plain && width <= kShortColumn) {
-            // The common case, plain bytes and a narrow column: fixed-size
-            // moves straight into the output block.
-            const std::size_t taken = std::min(size, width);
-            char* dst = m_out.reserve(2 * kShortColumn);
-            std::memset(dst, ' ', kShortColumn);
-            std::memcpy(dst + (width - taken), data, kShortColumn);
-            m_out.commit(dst + width);
-            if (size > width)
-                m_tally.cut(kValueCut);
-        } else if (M == CharMode::Utf8 && m_plain && width <= kShortColumn && m_fitsShortUtf8) {
-            // The same for UTF-8 letters: a column of at most kShortColumn
-            // characters has at most 4 * kShortColumn bytes.
-            std::size_t taken = 0;
-            const char* q = utf8::advance(data, data + size, width, taken);
-            char* dst = m_out.reserve(kShortColumn + 4 * kShortColumn);
-            std::memset(dst, ' ', kShortColumn);
-            dst += width - taken;
-            std::memcpy(dst, data, 4 * kShortColumn);
-            m_out.commit(dst + (q - data));
-            if (q < data + size)
-                m_tally.cut(kValueCut);
-        } else {
-            std::size_t taken = 0;
-            const char* q = bytes ? takeChars<CharMode::Bytes>(data, data + size, width, taken)
-                                  : takeChars<M>(data, data + size, width, taken);
-            putColumn(m_out, m_cols[m_inGroup], data, static_cast<std::size_t>(q - data), taken);
-            if (q < data + size)
-                m_tally.cut(kValueCut);
+        if (burstable()) {
+            // The quick paths are the burst's; here a burst of one line.
+            Burst<M> one(*this);
+            const bool done = one.quickLine(data, size, ascii);
+            one.end();
+            if (done)
+                return;
         }
-        columnDone();
+        otherLine<M>(data, size, ascii);
     }
 
     // Plain narrow columns over a run of whole lines: the output's place, the
@@ -136,6 +112,20 @@ public:
         }
 
         [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
+        {
+            if (quickLine(data, size, ascii))
+                return;
+            end();
+            m_w.otherLine<M>(data, size, ascii);
+            m_cursor.load();
+            m_inGroup = m_w.m_inGroup;
+        }
+
+        // Writes the line's column when a quick path takes it: plain bytes,
+        // or UTF-8 letters where the output block has room for the fixed-size
+        // moves (a column of at most kShortColumn characters has at most
+        // 4 * kShortColumn bytes). False, with nothing done, otherwise.
+        [[gnu::always_inline]] bool quickLine(const char* data, std::size_t size, bool ascii)
         {
             const std::size_t width = m_width;
             const auto sync = [this] { m_w.m_inGroup = m_inGroup; };
@@ -158,17 +148,14 @@ public:
                 if (q < data + size)
                     m_cursor.cut(kValueCut, sync);
             } else {
-                end();
-                m_w.line<M>(data, size, ascii);
-                m_cursor.load();
-                m_inGroup = m_w.m_inGroup;
-                return;
+                return false;
             }
             if (++m_inGroup == m_groupSize) {
                 m_cursor.room(sizeof m_end.bytes);
                 m_cursor.at = m_end.writeTo(m_cursor.at);
                 m_inGroup = 0;
             }
+            return true;
         }
 
         void end()
@@ -218,6 +205,22 @@ public:
     }
 
 private:
+    // A whole line that no quick path takes: its characters counted, its
+    // column filled as the layout says.
+    template <CharMode M>
+    [[gnu::always_inline]] void otherLine(const char* data, std::size_t size, bool ascii)
+    {
+        const std::size_t width = m_plain ? m_width : m_cols.width(m_inGroup);
+        std::size_t taken = 0;
+        const char* q = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width))
+            ? takeChars<CharMode::Bytes>(data, data + size, width, taken)
+            : takeChars<M>(data, data + size, width, taken);
+        putColumn(m_out, m_cols[m_inGroup], data, static_cast<std::size_t>(q - data), taken);
+        if (q < data + size)
+            m_tally.cut(kValueCut);
+        columnDone();
+    }
+
     void columnDone()
     {
         if (++m_inGroup == m_groupSize) {
@@ -250,7 +253,7 @@ public:
         , m_reader(params.delimiter)
         , m_delimiter(params.delimiter)
         , m_skipRecord(params.header)
-        , m_narrow(!cols.unbounded() && narrowColumns(cols)
+        , m_narrow(!cols.unbounded() && cols.count() <= kMaxQuickColumns && cols.widest() <= kNarrowColumn
               && cols.count() * kQuickFieldRoom + sizeof m_end.bytes <= out.capacity())
     {
     }
@@ -295,17 +298,6 @@ public:
 
 private:
     bool inColumns() const { return m_field < m_cols.count() || m_cols.unbounded(); }
-
-    static bool narrowColumns(const Columns& cols)
-    {
-        if (cols.count() > kMaxQuickColumns)
-            return false;
-        for (std::size_t i = 0; i < cols.count(); ++i) {
-            if (cols.width(i) > kNarrowColumn)
-                return false;
-        }
-        return true;
-    }
 
     // A record on one line whose quoted fields hold no quote of their own, the
     // common case: where its fields begin and end is found from masks of the

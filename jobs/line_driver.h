@@ -100,6 +100,14 @@ struct DirectBurst {
     void end() {}
 };
 
+// The line after which the mode changed, once in a job: out of line, so that
+// the loop over whole lines stays small.
+template <CharMode M, class Work>
+[[gnu::noinline]] void lineInOtherMode(Work& work, const char* data, std::size_t size, bool ascii)
+{
+    work.template line<M>(data, size, ascii);
+}
+
 // Runs the lines in one character mode. Returns true when the reader's mode
 // has changed under it, so that the caller dispatches again.
 template <CharMode Mode, class Work>
@@ -126,7 +134,7 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
                     ++stats.linesRead;
                     if (modeChanged(ascii)) {
                         burst.end();
-                        work.template line<kOther>(data, size, ascii);
+                        lineInOtherMode<kOther>(work, data, size, ascii);
                         changed = true;
                         return false;
                     }

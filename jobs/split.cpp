@@ -51,9 +51,9 @@ public:
               && m_count * (kShortPiece + 2) <= out.capacity())
         , m_shortUtf8(cols.plain() && !m_trim && !m_csv && cols.width(0) > 0 && cols.width(0) <= kShortPiece
               && m_count <= kShortUtf8Pieces && m_count * (4 * kShortPiece + 2) <= out.capacity())
-        , m_narrow(!m_short && !m_trim && !m_csv && narrowColumns(cols)
+        , m_narrow(!m_short && !m_trim && !m_csv && cols.widest() <= kNarrowColumn
               && m_count * (kNarrowColumn + 2) <= out.capacity())
-        , m_narrowCsv(m_csv && narrowColumns(cols) && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
+        , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
@@ -68,24 +68,15 @@ public:
     {
         if (m_count == 0)
             return;
-        // Plain ASCII, the common case, needs no decoding: bytes are characters.
-        // A line not known to be plain goes straight to the character kernel,
-        // which takes ASCII as well: on text with other letters that look
-        // fails on most lines.
-        const bool known = M == CharMode::Bytes || ascii;
-        if (!known && m_shortUtf8)
-            return cutShortUtf8Line(data, size);
-        const bool bytes = known || utf8::isAscii(data, std::min(size, m_total));
-        if (m_short && bytes)
-            cutShortLine(data, size);
-        else if (m_narrow && bytes)
-            cutNarrowLine(data, size);
-        else if (m_narrowCsv && bytes)
-            cutNarrowCsvLine(data, size);
-        else if (bytes)
-            cutLine<CharMode::Bytes>(data, data + size);
-        else
-            cutLine<M>(data, data + size);
+        if (burstable()) {
+            // The quick paths are the burst's; here a burst of one line.
+            Burst<M> one(*this);
+            const bool done = one.quickLine(data, size, ascii);
+            one.end();
+            if (done)
+                return;
+        }
+        otherLine<M>(data, size, ascii);
     }
 
     // Short uniform pieces over a run of whole lines: the output's place and
@@ -107,21 +98,32 @@ public:
 
         [[gnu::always_inline]] void line(const char* d, std::size_t len, bool ascii)
         {
-            const bool known = M == CharMode::Bytes || ascii;
-            if (!known && m_w.m_shortUtf8)
-                return cutUtf8(d, len);
-            if (m_w.m_short && (known || utf8::isAscii(d, std::min(len, m_total))))
-                return cutBytes(d, len);
-            if (m_w.m_narrow && (known || utf8::isAscii(d, std::min(len, m_total)))) {
-                if (len > m_total)
-                    m_cursor.cut(kLineCut, [] {});
-                m_cursor.room(m_count * (kNarrowColumn + 2));
-                m_cursor.at = cutNarrow(m_cursor.at, d, len, m_widths, m_count, m_end);
+            if (quickLine(d, len, ascii))
                 return;
-            }
             end();
-            m_w.line<M>(d, len, ascii);
+            m_w.otherLine<M>(d, len, ascii);
             m_cursor.load();
+        }
+
+        // Cuts the line when a quick path takes it; false, with nothing done,
+        // when none does. Plain ASCII, the common case, needs no decoding:
+        // bytes are characters. A line not known to be plain goes straight to
+        // the character kernel, which takes ASCII as well: on text with other
+        // letters that look fails on most lines.
+        [[gnu::always_inline]] bool quickLine(const char* d, std::size_t len, bool ascii)
+        {
+            const bool known = M == CharMode::Bytes || ascii;
+            if (!known && m_w.m_shortUtf8) {
+                cutUtf8(d, len);
+                return true;
+            }
+            if (!(m_w.m_short || m_w.m_narrow) || !(known || utf8::isAscii(d, std::min(len, m_total))))
+                return false;
+            if (m_w.m_short)
+                cutBytes(d, len);
+            else
+                cutNarrow(d, len);
+            return true;
         }
 
         void end() { m_cursor.store(); }
@@ -142,6 +144,28 @@ public:
                     dst += std::min(m_width, len - start);
                 }
                 dst = m_end.writeTo(dst);
+            }
+            m_cursor.at = dst;
+        }
+
+        // Without trimming, a piece is the same whatever its column's
+        // alignment and fill: a layout of narrow columns is cut as cutBytes()
+        // cuts, column by column.
+        void cutNarrow(const char* d, std::size_t len)
+        {
+            if (len > m_total)
+                m_cursor.cut(kLineCut, [] {});
+            m_cursor.room(m_count * (kNarrowColumn + 2));
+            char* dst = m_cursor.at;
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < m_count; ++i) {
+                const std::size_t width = m_widths[i];
+                if (start < len) {
+                    std::memcpy(dst, d + start, kNarrowColumn);
+                    dst += std::min(width, len - start);
+                }
+                dst = m_end.writeTo(dst);
+                start += width;
             }
             m_cursor.at = dst;
         }
@@ -222,61 +246,6 @@ public:
     void finish() { m_tally.wrote(m_tally.line() * m_perLine); }
 
 private:
-    // Plain bytes and short pieces: cut straight into the output block.
-    void cutShortLine(const char* d, std::size_t len)
-    {
-        if (len > m_total)
-            m_tally.cut(kLineCut);
-        const std::size_t width = m_width;
-        char* dst = m_out.reserve(m_count * (kShortPiece + 2));
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < m_count; ++i, start += width) {
-            if (start < len) {
-                const std::size_t n = std::min(width, len - start);
-                std::memcpy(dst, d + start, kShortPiece);
-                dst += n;
-            }
-            dst = m_lineEnd.writeTo(dst);
-        }
-        m_out.commit(dst);
-    }
-
-    // Without trimming, a piece is the same whatever its column's alignment
-    // and fill: a layout of narrow columns is cut like cutShortLine() cuts.
-    static bool narrowColumns(const Columns& cols)
-    {
-        for (std::size_t i = 0; i < cols.count(); ++i) {
-            if (cols.width(i) > kNarrowColumn)
-                return false;
-        }
-        return true;
-    }
-
-    [[gnu::noinline]] void cutNarrowLine(const char* d, std::size_t len)
-    {
-        if (len > m_total)
-            m_tally.cut(kLineCut);
-        m_out.commit(cutNarrow(m_out.reserve(m_count * (kNarrowColumn + 2)), d, len, m_widths.data(), m_count, m_lineEnd));
-    }
-
-    // Writes the pieces at dst, which has room for count * (kNarrowColumn + 2)
-    // bytes; returns the end.
-    static char* cutNarrow(char* dst, const char* d, std::size_t len, const std::size_t* widths, std::size_t count,
-        const LineEndBytes& lineEnd)
-    {
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t width = widths[i];
-            if (start < len) {
-                std::memcpy(dst, d + start, kNarrowColumn);
-                dst += std::min(width, len - start);
-            }
-            dst = lineEnd.writeTo(dst);
-            start += width;
-        }
-        return dst;
-    }
-
     // The same to CSV, trimmed or not: which bytes are fill and which need
     // the field quoted is found for a whole piece at once.
     [[gnu::noinline]] void cutNarrowCsvLine(const char* d, std::size_t len)
@@ -337,29 +306,21 @@ private:
         return dst;
     }
 
-    // The same for a line of UTF-8 letters: the character kernel finds where
-    // the pieces end.
-    [[gnu::noinline]] void cutShortUtf8Line(const char* d, std::size_t len)
+    // The lines that no quick path takes: to CSV, or cut character by
+    // character. Both out of line, so that the burst over whole lines stays
+    // small.
+    template <CharMode M>
+    void otherLine(const char* data, std::size_t size, bool ascii)
     {
-        const char* ends[kShortUtf8Pieces];
-        const char* const end = d + len;
-        const std::size_t found = utf8::pieceEnds(d, end, m_width, m_count, ends);
-        if (found == m_count && ends[found - 1] < end)
-            m_tally.cut(kLineCut);
-        char* dst = m_out.reserve(m_count * (4 * kShortPiece + 2));
-        for (std::size_t i = 0; i < m_count; ++i) {
-            if (i < found) {
-                std::memcpy(dst, d, 4 * kShortPiece);
-                dst += ends[i] - d;
-                d = ends[i];
-            }
-            dst = m_lineEnd.writeTo(dst);
-        }
-        m_out.commit(dst);
+        const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, m_total));
+        if (m_narrowCsv && bytes)
+            cutNarrowCsvLine(data, size);
+        else if (bytes)
+            cutLine<CharMode::Bytes>(data, data + size);
+        else
+            cutLine<M>(data, data + size);
     }
 
-    // The paths other than cutShortLine() stay out of line, so that the burst
-    // over whole lines that inlines line() stays small.
     template <CharMode M>
     [[gnu::noinline]] void cutLine(const char* p, const char* end)
     {
@@ -409,8 +370,8 @@ private:
     const char m_delimiter;
     const bool m_short;
     const bool m_shortUtf8;
-    const bool m_narrow; // plain bytes go through cutNarrowLine()
-    std::vector<std::size_t> m_widths; // of every column, for cutNarrow()
+    const bool m_narrow; // plain bytes go through Burst::cutNarrow()
+    std::vector<std::size_t> m_widths; // of every column, for Burst::cutNarrow()
     // For cutNarrowCsvLine(): the bytes that make a field quoted, the quote,
     // and each column's fill.
     const ByteSet32<4> m_special{m_delimiter, '"', '\r', '\n'};
