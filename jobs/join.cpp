@@ -84,15 +84,8 @@ public:
     template <CharMode M>
     [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
     {
-        if (burstable()) {
-            // The quick paths are the burst's; here a burst of one line.
-            Burst<M> one(*this);
-            const bool done = one.quickLine(data, size, ascii);
-            one.end();
-            if (done)
-                return;
-        }
-        otherLine<M>(data, size, ascii);
+        if (!quickLineAlone<M>(*this, data, size, ascii))
+            otherLine<M>(data, size, ascii);
     }
 
     // Plain narrow columns over a run of whole lines: the output's place, the

@@ -79,6 +79,20 @@ private:
     bool m_countOnly = false;
 };
 
+// A whole line outside a run of them, for a work with a burst: through a burst
+// of one line, so that the work's quick paths are written once. True when one
+// of them took the line.
+template <CharMode M, class Work>
+bool quickLineAlone(Work& work, const char* data, std::size_t size, bool ascii)
+{
+    if (!work.burstable())
+        return false;
+    auto one = work.template burst<M>();
+    const bool done = one.quickLine(data, size, ascii);
+    one.end();
+    return done;
+}
+
 namespace detail {
 
 struct DriverState {
@@ -89,7 +103,9 @@ struct DriverState {
 // A job's work may keep its state in locals over a run of whole lines: it
 // then has `template <CharMode M> Burst burst()`, whose line() takes each line
 // as the work's line() would and whose end() hands the state back, used while
-// its `bool burstable() const` holds. Otherwise its line() is called directly.
+// its `bool burstable() const` holds; the burst's `bool quickLine(...)` takes a
+// line only when one of its quick paths does (see quickLineAlone()). Otherwise
+// the work's line() is called directly.
 template <CharMode M, class Work>
 struct DirectBurst {
     Work& work;

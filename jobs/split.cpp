@@ -68,15 +68,8 @@ public:
     {
         if (m_count == 0)
             return;
-        if (burstable()) {
-            // The quick paths are the burst's; here a burst of one line.
-            Burst<M> one(*this);
-            const bool done = one.quickLine(data, size, ascii);
-            one.end();
-            if (done)
-                return;
-        }
-        otherLine<M>(data, size, ascii);
+        if (!quickLineAlone<M>(*this, data, size, ascii))
+            otherLine<M>(data, size, ascii);
     }
 
     // Short uniform pieces over a run of whole lines: the output's place and
