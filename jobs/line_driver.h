@@ -34,9 +34,8 @@ public:
     {
         if (static_cast<std::size_t>(m_limit - at) < size) {
             m_out.commit(at);
-            m_out.handOn();
+            m_out.flush();
             at = m_out.cursor();
-            m_limit = m_out.limit();
         }
     }
     // Something was cut. The first cut, or a strict job's, goes to the tally

@@ -35,10 +35,6 @@ public:
     // handed over at) to its end, when known in advance; else 0.
     virtual std::uint64_t size() const { return 0; }
     virtual const std::string& path() const = 0;
-    // True when read() copies from memory the system already holds (a
-    // regular file): the next block is then best read on a thread of its own
-    // while the job works on the one before. Reads stay in order, one at a time.
-    virtual bool readsAhead() const { return false; }
 };
 
 // An open file descriptor: a regular file, a pipe, a FIFO or a device. Reads
@@ -59,7 +55,6 @@ public:
     std::unique_ptr<MappedFile> mapRest(std::size_t held, std::size_t slack) override;
     std::uint64_t size() const override { return m_size; }
     const std::string& path() const override { return m_path; }
-    bool readsAhead() const override { return m_regular && !m_mayMap; }
     int fd() const { return m_fd; }
 
 private:
@@ -82,8 +77,6 @@ public:
     bool seekable() const override { return m_seekable; }
     std::uint64_t size() const override { return m_data.size(); }
     const std::string& path() const override { return m_path; }
-    bool readsAhead() const override { return readAhead; }
-    bool readAhead = false; // as a regular file would be read
 
 private:
     std::string m_data;

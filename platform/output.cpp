@@ -4,17 +4,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <csignal>
-#include <exception>
-#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <random>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 #include "errors.h"
@@ -405,103 +400,20 @@ void JobOutput::commit()
         m_file->commit();
 }
 
-// Writes blocks to a sink on a thread of its own, one at a time. The thread
-// keeps the signal mask it was started with: it creates and renames no
-// temporary file, so a handler that removes them may run on it.
-class BlockWriter {
-public:
-    explicit BlockWriter(OutputSink& sink)
-        : m_sink(sink)
-        , m_thread([this] { run(); })
-    {
-    }
-    ~BlockWriter()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    BlockWriter(const BlockWriter&) = delete;
-    BlockWriter& operator=(const BlockWriter&) = delete;
-
-    // Waits until the block before is written, then hands `data` on; it must
-    // stay as it is until the next call returns.
-    void write(const char* data, std::size_t size)
-    {
-        std::unique_lock lock(m_mutex);
-        waitIdle(lock);
-        m_data = data;
-        m_size = size;
-        m_busy = true;
-        lock.unlock();
-        m_changed.notify_all();
-    }
-    void wait()
-    {
-        std::unique_lock lock(m_mutex);
-        waitIdle(lock);
-    }
-
-private:
-    void waitIdle(std::unique_lock<std::mutex>& lock)
-    {
-        m_changed.wait(lock, [this] { return !m_busy; });
-        if (m_error)
-            std::rethrow_exception(m_error);
-    }
-    void run()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [this] { return m_busy || m_stop; });
-            if (!m_busy)
-                return;
-            lock.unlock();
-            std::exception_ptr error;
-            try {
-                m_sink.write(m_data, m_size);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            if (error)
-                m_error = error;
-            m_busy = false;
-            m_changed.notify_all();
-        }
-    }
-
-    OutputSink& m_sink;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    const char* m_data = nullptr;
-    std::size_t m_size = 0;
-    bool m_busy = false;
-    bool m_stop = false;
-    std::exception_ptr m_error; // the first failure; every later call rethrows it
-    std::thread m_thread;       // last: starts once the rest is set up
-};
-
 OutputBuffer::OutputBuffer(OutputSink& sink, std::size_t blockSize)
     : m_sink(sink)
     , m_capacity(std::max(blockSize, kMinBlock))
-    , m_blocks{std::unique_ptr<char[]>(new char[m_capacity]), nullptr}
-    , m_buf(m_blocks[0].get())
+    , m_buf(new char[m_capacity])
 {
 }
-
-OutputBuffer::~OutputBuffer() = default;
 
 void OutputBuffer::appendLarge(const char* data, std::size_t size)
 {
     while (size > 0) {
         if (m_used == m_capacity)
-            handOn();
+            flush();
         const std::size_t n = std::min(size, m_capacity - m_used);
-        std::memcpy(m_buf + m_used, data, n);
+        std::memcpy(m_buf.get() + m_used, data, n);
         m_used += n;
         data += n;
         size -= n;
@@ -512,45 +424,21 @@ void OutputBuffer::appendRepeated(char c, std::size_t count)
 {
     while (count > 0) {
         if (m_used == m_capacity)
-            handOn();
+            flush();
         const std::size_t n = std::min(count, m_capacity - m_used);
-        std::memset(m_buf + m_used, c, n);
+        std::memset(m_buf.get() + m_used, c, n);
         m_used += n;
         count -= n;
     }
 }
 
-void OutputBuffer::handOn()
-{
-    if (m_used == 0)
-        return;
-    if (!m_writerTried && m_sink.writesBehind()) {
-        // Only an output of more than one block gets the thread. Without a
-        // thread or the memory for the spare block, writing goes on here.
-        m_writerTried = true;
-        try {
-            m_blocks[1].reset(new char[m_capacity]);
-            m_writer = std::make_unique<BlockWriter>(m_sink);
-        } catch (const std::system_error&) {
-        } catch (const std::bad_alloc&) {
-        }
-    }
-    const std::size_t n = m_used;
-    if (!m_writer) {
-        m_used = 0;
-        m_sink.write(m_buf, n);
-        return;
-    }
-    m_writer->write(m_buf, n);
-    m_buf = m_buf == m_blocks[0].get() ? m_blocks[1].get() : m_blocks[0].get();
-    m_used = 0;
-}
-
 void OutputBuffer::flush()
 {
-    handOn();
-    if (m_writer)
-        m_writer->wait();
+    if (m_used > 0) {
+        const std::size_t n = m_used;
+        m_used = 0;
+        m_sink.write(m_buf.get(), n);
+    }
 }
 
 } // namespace fwprep

@@ -14,9 +14,6 @@ class OutputSink {
 public:
     virtual ~OutputSink() = default;
     virtual void write(const char* data, std::size_t size) = 0;
-    // True when a write costs a system call: an OutputBuffer then writes full
-    // blocks on a thread of its own while the job makes the next one.
-    virtual bool writesBehind() const { return false; }
 };
 
 // Writes to an open descriptor: standard output, a descriptor the caller
@@ -30,7 +27,6 @@ public:
     FdSink(const FdSink&) = delete;
     FdSink& operator=(const FdSink&) = delete;
     void write(const char* data, std::size_t size) override;
-    bool writesBehind() const override { return true; }
 
 private:
     int m_fd;
@@ -63,7 +59,6 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     void write(const char* data, std::size_t size) override;
-    bool writesBehind() const override { return true; }
     void commit();
 
     const std::string& path() const { return m_path; }
@@ -88,8 +83,7 @@ private:
 // the process. A temporary file is created and listed, or committed and taken
 // off the list, with signals blocked on the thread doing it; a handler running
 // on that thread therefore never misses a file. Other threads that may take
-// such signals while a file is created or committed must block them; a job's
-// reading and writing threads live only between the two and need not.
+// such signals while a job runs must block them.
 void removeTemporaryFiles() noexcept;
 
 // The output of a job, by the name the caller gave:
@@ -138,14 +132,7 @@ int descriptorNamed(const std::string& path);
 // Relative link targets count from the link's own folder.
 std::string resolveLinks(const std::string& path, bool (*stop)(const std::string&) = nullptr);
 
-class BlockWriter;
-
 // Collects small writes into one large block and hands it to a sink when full.
-// For a sink that writes behind, a full block goes to a thread of its own,
-// started with the second block, while the job fills a spare one: the copy
-// into the kernel overlaps the job's work. An error of the sink comes back
-// from the next hand-over or from flush(); once one came, nothing more is
-// written.
 class OutputBuffer {
 public:
     static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
@@ -153,15 +140,11 @@ public:
     static constexpr std::size_t kMinBlock = 64;
 
     explicit OutputBuffer(OutputSink& sink, std::size_t blockSize = kDefaultBlock);
-    // Waits for a block still being written; what is not flushed is dropped.
-    ~OutputBuffer();
-    OutputBuffer(const OutputBuffer&) = delete;
-    OutputBuffer& operator=(const OutputBuffer&) = delete;
 
     void append(const char* data, std::size_t size)
     {
         if (size <= m_capacity - m_used) {
-            std::memcpy(m_buf + m_used, data, size);
+            std::memcpy(m_buf.get() + m_used, data, size);
             m_used += size;
         } else {
             appendLarge(data, size);
@@ -174,19 +157,15 @@ public:
     char* reserve(std::size_t size)
     {
         if (size > m_capacity - m_used)
-            handOn();
-        return m_buf + m_used;
+            flush();
+        return m_buf.get() + m_used;
     }
-    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buf); }
+    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buf.get()); }
     // For loops that keep their place in locals: where the next byte goes and
-    // where the block ends, both changed by handOn(). Hand the place reached
-    // to commit().
-    char* cursor() { return m_buf + m_used; }
-    char* limit() { return m_buf + m_capacity; }
+    // where the block ends. Hand the place reached to commit().
+    char* cursor() { return m_buf.get() + m_used; }
+    char* limit() { return m_buf.get() + m_capacity; }
     std::size_t capacity() const { return m_capacity; }
-    // Hands the block on to be written and goes on with an empty one.
-    void handOn();
-    // Everything appended so far has reached the sink when this returns.
     void flush();
 
 private:
@@ -194,11 +173,8 @@ private:
 
     OutputSink& m_sink;
     std::size_t m_capacity;
-    std::unique_ptr<char[]> m_blocks[2];
-    char* m_buf; // the block being filled: one of m_blocks
+    std::unique_ptr<char[]> m_buf;
     std::size_t m_used = 0;
-    std::unique_ptr<BlockWriter> m_writer;
-    bool m_writerTried = false;
 };
 
 } // namespace fwprep

@@ -1,12 +1,7 @@
 #include "text_input.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "errors.h"
 #include "utf8.h"
@@ -18,93 +13,6 @@ constexpr char kBom[] = "\xEF\xBB\xBF";
 // The head is read in steps of this size: the first 64 KiB and a byte.
 constexpr std::size_t kHeadStep = TextInput::kDetectWindow + 1;
 } // namespace
-
-// Reads blocks from a source on a thread of its own, one at a time, each as
-// full as the source allows.
-class BlockReader {
-public:
-    explicit BlockReader(ByteSource& source)
-        : m_source(source)
-        , m_thread([this] { run(); })
-    {
-    }
-    ~BlockReader()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    BlockReader(const BlockReader&) = delete;
-    BlockReader& operator=(const BlockReader&) = delete;
-
-    // Starts reading up to `size` bytes into `dst`; collect() before the next.
-    void request(char* dst, std::size_t size)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_dst = dst;
-            m_size = size;
-            m_busy = true;
-        }
-        m_changed.notify_all();
-    }
-    // Waits for the bytes requested: fewer only when the source has reported
-    // its end.
-    // Rethrows what the source threw.
-    std::size_t collect()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return !m_busy; });
-        if (m_error)
-            std::rethrow_exception(m_error);
-        return m_got;
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [this] { return m_busy || m_stop; });
-            if (!m_busy)
-                return;
-            lock.unlock();
-            std::size_t got = 0;
-            std::exception_ptr error;
-            try {
-                while (got < m_size) {
-                    const std::size_t n = m_source.read(m_dst + got, m_size - got);
-                    if (n == 0)
-                        break;
-                    got += n;
-                }
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            m_got = got;
-            m_error = error;
-            m_busy = false;
-            m_changed.notify_all();
-        }
-    }
-
-    ByteSource& m_source;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    char* m_dst = nullptr;
-    std::size_t m_size = 0;
-    std::size_t m_got = 0;
-    bool m_busy = false;
-    bool m_stop = false;
-    std::exception_ptr m_error;
-    std::thread m_thread; // last: starts once the rest is set up
-};
-
-TextInput::~TextInput() = default;
 
 TextInput::TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize)
     : m_source(source)
@@ -199,8 +107,6 @@ void TextInput::settleMode()
     // The window begins there. One byte more tells a sequence cut by the window
     // from one cut by the end of the input. What is read for it beyond the
     // bytes held is kept in m_head, to be handed out next.
-    if (m_ahead)
-        stopReadingAhead();
     const std::size_t want = kDetectWindow + 1;
     std::string window(first, std::min(want, static_cast<std::size_t>(held - first)));
     if (m_map && window.size() < want)
@@ -228,10 +134,6 @@ std::size_t TextInput::holdBack(const char* begin, const char* end) const
 
 void TextInput::refill()
 {
-    if (m_ahead) {
-        refillAhead();
-        return;
-    }
     if (m_map) {
         if (m_end < m_mapEnd) {
             advanceMapped();
@@ -261,9 +163,6 @@ void TextInput::refill()
     } else if (enterMapped()) {
         advanceMapped();
         return;
-    } else if (startReadingAhead()) {
-        refillAhead();
-        return;
     } else {
         got = pull(m_buf.get() + m_end, space);
     }
@@ -272,68 +171,6 @@ void TextInput::refill()
     m_end += got;
     // The bytes kept have no LF; look at the new ones.
     scanFrom(pending);
-}
-
-bool TextInput::startReadingAhead()
-{
-    // Worth a thread for large inputs only; started when the head has been
-    // handed out, and again after detection has taken over the reading.
-    if (m_sourceDone || !m_source.readsAhead() || m_source.size() < m_bytesRead + 2 * m_capacity)
-        return false;
-    const std::size_t size = 2 * m_capacity + kReadSlack;
-    try {
-        if (!m_doubled) {
-            auto buf = std::make_unique_for_overwrite<char[]>(size);
-            std::memcpy(buf.get(), m_data, m_end);
-            m_spare = std::make_unique_for_overwrite<char[]>(size);
-            m_buf = std::move(buf);
-            m_data = m_buf.get();
-            m_doubled = true;
-        }
-        m_ahead = std::make_unique<BlockReader>(m_source);
-    } catch (const std::system_error&) {
-        return false; // no thread: read here
-    }
-    m_ahead->request(m_spare.get() + m_capacity, m_capacity);
-    return true;
-}
-
-void TextInput::refillAhead()
-{
-    stopIfCancelled();
-    const std::size_t got = m_ahead->collect();
-    // The unfinished line (shorter than a block, or it would have been handed
-    // out) goes right in front of the bytes read.
-    const std::size_t pending = m_end - m_begin;
-    const std::size_t begin = m_capacity - pending;
-    std::memcpy(m_spare.get() + begin, m_data + m_begin, pending);
-    if (m_lastHigh >= 0)
-        m_lastHigh += static_cast<std::int64_t>(begin) - static_cast<std::int64_t>(m_begin);
-    std::swap(m_buf, m_spare);
-    m_data = m_buf.get();
-    m_begin = begin;
-    m_end = m_capacity + got;
-    std::memset(m_buf.get() + m_end, 0, kReadSlack); // read past the end, never used
-    counted(got);
-    if (got < m_capacity) { // the source has reported its end
-        m_eof = true;
-        m_sourceDone = true;
-        m_ahead.reset();
-    } else {
-        m_ahead->request(m_spare.get() + m_capacity, m_capacity);
-    }
-    scanFrom(m_capacity);
-}
-
-void TextInput::stopReadingAhead()
-{
-    // The block being read is kept in m_head, to be handed out next; reading
-    // goes on here until the head has been handed out.
-    const std::size_t got = m_ahead->collect();
-    m_ahead.reset();
-    m_head.append(m_spare.get() + m_capacity, got);
-    counted(got);
-    m_sourceDone = got < m_capacity;
 }
 
 bool TextInput::enterMapped()
@@ -410,7 +247,7 @@ bool TextInput::nextSlow(Segment& segment)
             m_inLine = false;
             return true;
         }
-        if (m_end - m_begin >= m_capacity) {
+        if (m_end - m_begin == m_capacity) {
             // The line fills the whole block: hand out what is certain and
             // stream on, so that no line is ever held whole.
             const std::size_t keep = holdBack(buf + m_begin, buf + m_end);

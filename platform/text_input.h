@@ -36,11 +36,8 @@ struct Segment {
 // before the LF belongs to the line end; a lone CR and NUL are ordinary
 // characters; a last line without a line end is a line; a line end at the very
 // end adds no empty line. Memory stays within one block whatever the length of
-// a line (two, for a source that reads ahead). A large regular file is read by
-// a thread of its own one block ahead of the job, or, when asked, through a
-// mapping rather than copied. Throws IoError and Cancelled.
-class BlockReader;
-
+// a line. A large regular file is read through a mapping rather than copied,
+// one block at a time all the same. Throws IoError and Cancelled.
 class TextInput {
 public:
     static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
@@ -55,9 +52,6 @@ public:
     static constexpr std::size_t kReadSlack = 64;
 
     TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize = kDefaultBlock);
-    ~TextInput();
-    TextInput(const TextInput&) = delete;
-    TextInput& operator=(const TextInput&) = delete;
 
     // Reads the head of the input: the byte-order mark and the first line end.
     // Must be called once before next().
@@ -175,9 +169,6 @@ private:
     void findFirstLineEnd();
     void settleMode();
     void refill();
-    bool startReadingAhead();
-    void refillAhead();
-    void stopReadingAhead();
     bool enterMapped();
     void advanceMapped();
     void leaveMapped();
@@ -210,13 +201,6 @@ private:
     bool m_undecided = false; // detected, and no byte above 0x7F met yet
     bool m_bom = false;
     LineEnd m_firstLineEnd = LineEnd::Lf;
-    // Reading ahead: both blocks have room for a block of unfinished line in
-    // front of a block read. The job works in m_buf while m_ahead reads into
-    // the back half of m_spare; at a refill the unfinished line goes in front
-    // of what was read there, and the two change places.
-    std::unique_ptr<char[]> m_spare;
-    bool m_doubled = false; // m_buf and m_spare have that room
-    std::unique_ptr<BlockReader> m_ahead; // last: stops before the blocks go
 };
 
 } // namespace fwprep

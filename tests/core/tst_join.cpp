@@ -95,7 +95,7 @@ void TestJoin::join()
     QFETCH(QByteArray, expected);
     const JobParams params{JobKind::Join, count, width, Encoding(encoding), LineEndChoice::Auto};
     for (const auto& f : test::framings()) {
-        const std::string out = test::transformBytes(input.toStdString(), params, f);
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk);
         QCOMPARE(QByteArray::fromStdString(out), expected);
     }
 }
@@ -231,11 +231,11 @@ void TestJoin::records()
         params.delimiter = csv.toStdString()[0];
     }
     params.header = header;
-    const auto framings = input.size() > 100000 ? std::vector<test::Framing>{{4096, 1000}, {4096, 1000, true}, {std::size_t{1} << 20, SIZE_MAX}}
+    const auto framings = input.size() > 100000 ? std::vector<test::Framing>{{4096, 1000}, {std::size_t{1} << 20, SIZE_MAX}}
                                                 : test::framings();
     for (const auto& f : framings) {
         JobStats stats;
-        const std::string out = test::transformBytes(input.toStdString(), params, f, &stats);
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats);
         QCOMPARE(QByteArray::fromStdString(out), expected);
         QCOMPARE((QList<int>{int(stats.cut), int(stats.firstCut), int(stats.leftOut), int(stats.firstLeftOut)}), loss);
     }
@@ -243,7 +243,7 @@ void TestJoin::records()
         // Under the strict rule the first loss fails the job at its line.
         params.strict = true;
         const int first = loss[0] > 0 && (loss[2] == 0 || loss[1] <= loss[3]) ? loss[1] : loss[3];
-        QCOMPARE(test::failingLine(input.toStdString(), params, {4096, 1000, true}), std::uint64_t(first));
+        QCOMPARE(test::failingLine(input.toStdString(), params, 4096, 1000), std::uint64_t(first));
     }
 }
 
@@ -269,7 +269,7 @@ void TestJoin::badCsv()
     params.format = RecordFormat::Csv;
     for (const auto& f : test::framings()) {
         std::string what;
-        QCOMPARE(test::failingLine(input.toStdString(), params, f, &what), std::uint64_t(line));
+        QCOMPARE(test::failingLine(input.toStdString(), params, f.block, f.chunk, &what), std::uint64_t(line));
         QVERIFY2(QString::fromStdString(what).contains(message), what.c_str());
     }
 }

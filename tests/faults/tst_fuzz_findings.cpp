@@ -77,7 +77,6 @@ void TestFuzzFindings::detectionAtWindowEnd()
     for (const auto& framing : test::framings()) {
         for (const bool seekable : {true, false}) {
             MemorySource source(text, framing.chunk, seekable);
-            source.readAhead = seekable && framing.threads;
             const JobControl control;
             TextInput in(source, Encoding::Auto, control, framing.block);
             in.start();

@@ -28,9 +28,7 @@
 #include "fault_helpers.h"
 #include "file_job.h"
 #include "job_setup.h"
-#include "output.h"
 #include "test_files.h"
-#include "transform.h"
 
 using namespace fwprep;
 using namespace fwprep::test;
@@ -75,8 +73,6 @@ private slots:
     void initTestCase();
     void writeFailsMidJob_data();
     void writeFailsMidJob();
-    void writeBehindFails_data();
-    void writeBehindFails();
     void readFailsMidJob_data();
     void readFailsMidJob();
     void inputChangesSizeMidJob_data();
@@ -152,67 +148,6 @@ void TestJobFaults::writeFailsMidJob()
     QCOMPARE(QString::fromStdString(r->reason), reasonFor(fullFileSystem ? ENOSPC : EFBIG));
     QCOMPARE(entries(outFolder), before);
     QCOMPARE(readFile(output), oldOutput ? kOld : QByteArray());
-}
-
-namespace {
-// Takes blocks as a file would, written behind the job, until the `failAt`-th
-// write, which fails with EIO; counts every write it is handed.
-class FailingSink final : public OutputSink {
-public:
-    explicit FailingSink(int failAt)
-        : m_failAt(failAt)
-    {
-    }
-    void write(const char* data, std::size_t size) override
-    {
-        if (++writes == m_failAt)
-            throw IoError{IoError::Side::Output, "sink", EIO};
-        text.append(data, size);
-    }
-    bool writesBehind() const override { return true; }
-    std::string text;
-    int writes = 0;
-
-private:
-    int m_failAt;
-};
-} // namespace
-
-void TestJobFaults::writeBehindFails_data()
-{
-    QTest::addColumn<JobKind>("kind");
-    QTest::addColumn<int>("failAt");
-    // The first block is written on the job's thread, the later ones behind it.
-    for (const auto kind : {JobKind::Split, JobKind::Join}) {
-        for (const int at : {1, 2, 7})
-            QTest::addRow("%s, write %d fails", kind == JobKind::Split ? "split" : "join", at) << kind << at;
-    }
-}
-
-void TestJobFaults::writeBehindFails()
-{
-    // A write that fails behind the job ends it with that error, however far
-    // the job got meanwhile, and nothing more is written after it: what the
-    // sink holds is the output's beginning, the blocks before the failing one.
-    QFETCH(JobKind, kind);
-    QFETCH(int, failAt);
-    const std::size_t block = 4096;
-    const JobParams params{kind, kind == JobKind::Split ? 2 : 3, 16};
-    const std::string input = manyLines(200 * block, 16).toStdString();
-    const std::string whole = transformBytes(input, params, block, SIZE_MAX);
-    MemorySource source(input, SIZE_MAX);
-    source.readAhead = true;
-    FailingSink sink(failAt);
-    bool failed = false;
-    try {
-        runTransform(source, sink, params, JobControl{}, block);
-    } catch (const IoError& e) {
-        failed = e.error == EIO;
-    }
-    QVERIFY(failed);
-    QCOMPARE(sink.writes, failAt);
-    QCOMPARE(sink.text.empty(), failAt == 1);
-    QCOMPARE(sink.text, whole.substr(0, sink.text.size()));
 }
 
 void TestJobFaults::readFailsMidJob_data()

@@ -49,29 +49,6 @@ std::string transformBytes(const std::string& input, const JobParams& params, st
     return sink.text;
 }
 
-namespace {
-// Collects the output in memory, written behind as a file's would be.
-class StringSinkBehind final : public OutputSink {
-public:
-    void write(const char* data, std::size_t size) override { text.append(data, size); }
-    bool writesBehind() const override { return true; }
-    std::string text;
-};
-} // namespace
-
-std::string transformBytes(const std::string& input, const JobParams& params, const Framing& f, JobStats* stats)
-{
-    if (!f.threads)
-        return transformBytes(input, params, f.block, f.chunk, true, stats);
-    MemorySource source(input, f.chunk, true);
-    source.readAhead = true;
-    StringSinkBehind sink;
-    const JobStats result = runTransform(source, sink, params, JobControl{}, f.block);
-    if (stats != nullptr)
-        *stats = result;
-    return sink.text;
-}
-
 std::string asciiThen(std::size_t at, const std::string& tail)
 {
     std::string text;
@@ -84,10 +61,11 @@ std::string asciiThen(std::size_t at, const std::string& tail)
     return text + tail;
 }
 
-std::uint64_t failingLine(const std::string& input, const JobParams& params, const Framing& f, std::string* message)
+std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, std::string* message)
 {
     try {
-        transformBytes(input, params, f);
+        transformBytes(input, params, blockSize, chunk);
     } catch (const DataError& e) {
         if (message != nullptr)
             *message = e.what();
@@ -124,7 +102,6 @@ const std::vector<Framing>& framings()
 {
     static const std::vector<Framing> all = {
         {8, 1}, {8, 5}, {9, 3}, {13, 64}, {64, 7}, {4096, 1000}, {std::size_t{1} << 20, SIZE_MAX},
-        {8, 3, true}, {64, 64, true},
     };
     return all;
 }

@@ -26,6 +26,12 @@ namespace fwprep::test {
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
     std::size_t chunk, bool seekable = true, JobStats* stats = nullptr);
 
+// Runs a job that is to fail on its data (malformed CSV, a cut under the
+// strict rule): the line that the failure names, and its words in `message`;
+// 0 when the job does not fail.
+std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
+    std::size_t chunk, std::string* message = nullptr);
+
 // A job with a layout: `widths` and `align` as --width and --align take them
 // ("3,0,2", "lrl" or one letter for all), `fill` one character for all or one
 // per column; or "NxK", a count and a width without a layout.
@@ -44,18 +50,7 @@ constexpr std::size_t kSecondBlockEnd = (std::size_t{1} << 20) + (std::size_t{64
 struct Framing {
     std::size_t block;
     std::size_t chunk;
-    bool threads = false; // input read and output written on threads of their own, as for files
 };
 const std::vector<Framing>& framings();
-
-// transformBytes() framed by `f`.
-std::string transformBytes(const std::string& input, const JobParams& params, const Framing& f,
-    JobStats* stats = nullptr);
-
-// Runs a job that is to fail on its data (malformed CSV, a cut under the
-// strict rule): the line that the failure names, and its words in `message`;
-// 0 when the job does not fail.
-std::uint64_t failingLine(const std::string& input, const JobParams& params, const Framing& f,
-    std::string* message = nullptr);
 
 } // namespace fwprep::test
