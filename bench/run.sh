@@ -130,6 +130,11 @@ for kind in ascii turkish long; do
     cat "$in" > "$out"   # warm-up, as every other tool gets one (its cmp run)
     time_cmd 'cat "$in" > "$out"'
     record "$kind" copy cat ok
+    # cat copies inside the kernel (copy_file_range) where it can; dd's
+    # block copy passes every byte through the program, as ours must.
+    out=$scratch/out.dd
+    time_cmd 'dd if="$in" bs=1M status=none > "$out"'
+    record "$kind" copy dd ok
     for job in split join; do
         ref=$scratch/ref.$job
         # Reference output: ours with -o; ours to stdout must give the same bytes.
@@ -231,6 +236,8 @@ for kind in records records-tr; do
     in=$scratch/$kind.txt
     out=$scratch/out.cat; cat "$in" > "$out"
     time_cmd 'cat "$in" > "$out"'; record "$kind" copy cat ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+    out=$scratch/out.dd
+    time_cmd 'dd if="$in" bs=1M status=none > "$out"'; record "$kind" copy dd ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
     for job in fields tocsv fromcsv; do
         [ "$job" = fromcsv ] && in=$scratch/$kind.csv
         ref=$scratch/ref.$job
@@ -290,8 +297,18 @@ echo "(cat rows: ratio for split/join; 'fwprep -e bytes' rows: >file with -e byt
 echo " FWPREP_SIMD=portable, its output compared with the reference: for information, not in the goals)"
 
 # ---------------------------------------------------------------- goals
+# copy_goals INPUT SECONDS: our speed against each copy of INPUT, >= 0.5 each.
+copy_goals() {
+    local tool vs ok
+    for tool in cat dd; do
+        vs=$(ratio "${besttime[$1|copy|$tool]}" "$2")
+        ok=FAIL; [ "$(echo "$vs >= 0.5" | bc)" = 1 ] && ok=PASS
+        printf '  %5sx %s speed %s' "$vs" "$tool" "$ok"
+    done
+}
 echo
-echo "Goals on ASCII input: fwprep-cli >= 10x the fastest matching peer, >= 0.5x the speed of cat"
+echo "Goals on ASCII input: fwprep-cli >= 10x the fastest matching peer, >= 0.5x the speed of a copy"
+echo "(of cat, which copies inside the kernel, and of dd bs=1M, a block copy through the program)"
 for job in split join; do
     fastest= fname=
     for tool in mawk gawk perl; do
@@ -301,15 +318,12 @@ for job in split join; do
             if [ -z "$fastest" ] || [ "$(echo "$best < $fastest" | bc)" = 1 ]; then fastest=$best fname=$tool; fi
         done
     done
-    cat_t=${besttime[ascii|copy|cat]}
     for how in "fwprep -o" "fwprep >file"; do
         ours=${besttime[ascii|$job|$how]}
         vs_peer=$(ratio "$fastest" "$ours")
-        vs_cat=$(ratio "$cat_t" "$ours")
-        ok1=FAIL ok2=FAIL
+        ok1=FAIL
         [ "$(echo "$vs_peer >= 10" | bc)" = 1 ] && ok1=PASS
-        [ "$(echo "$vs_cat >= 0.5" | bc)" = 1 ] && ok2=PASS
-        printf '  %-5s %-13s %6sx fastest peer (%s) %s;  %5sx cat speed %s\n' "$job" "$how" "$vs_peer" "$fname" "$ok1" "$vs_cat" "$ok2"
+        printf '  %-5s %-13s %6sx fastest peer (%s) %s;%s\n' "$job" "$how" "$vs_peer" "$fname" "$ok1" "$(copy_goals ascii "$ours")"
     done
 done
 
@@ -324,7 +338,7 @@ for r in "${lay_rows[@]}"; do
     fi
     printf '%-10s %-8s %-14s %9.3f %8.1f %6.1f%% %13s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$x" "$status"
 done
-echo "Goals on ASCII records: >= 10x the fastest matching peer, >= 0.5x the speed of cat"
+echo "Goals on ASCII records: >= 10x the fastest matching peer, >= 0.5x the speed of a copy (cat, dd bs=1M)"
 for job in fields tocsv fromcsv; do
     fastest= fname=
     for r in "${lay_rows[@]}"; do
@@ -334,12 +348,10 @@ for job in fields tocsv fromcsv; do
     done
     for how in "fwprep -o" "fwprep >file"; do
         ours=${besttime[records|$job|$how]}
-        ok1=FAIL ok2=FAIL
+        ok1=FAIL
         vs_peer=-
         if [ -n "$fastest" ]; then vs_peer=$(ratio "$fastest" "$ours"); [ "$(echo "$vs_peer >= 10" | bc)" = 1 ] && ok1=PASS; fi
-        vs_cat=$(ratio "${besttime[records|copy|cat]}" "$ours")
-        [ "$(echo "$vs_cat >= 0.5" | bc)" = 1 ] && ok2=PASS
-        printf '  %-8s %-13s %6sx fastest peer (%s) %s;  %5sx cat speed %s\n' "$job" "$how" "$vs_peer" "${fname:-none}" "$ok1" "$vs_cat" "$ok2"
+        printf '  %-8s %-13s %6sx fastest peer (%s) %s;%s\n' "$job" "$how" "$vs_peer" "${fname:-none}" "$ok1" "$(copy_goals records "$ours")"
     done
 done
 
