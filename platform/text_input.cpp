@@ -19,7 +19,11 @@ TextInput::TextInput(ByteSource& source, Encoding encoding, const JobControl& co
     , m_encoding(encoding)
     , m_control(control)
     , m_capacity(std::max<std::size_t>(blockSize, 8))
-    , m_buf(new char[m_capacity + kReadSlack]())
+    // Not cleared: a page of the block is touched only when bytes are read
+    // into it, which on a small input spares most of the block (on some
+    // virtual machines every page touched the first time costs as much as
+    // reading 40 KB).
+    , m_buf(new char[m_capacity + kReadSlack])
     , m_data(m_buf.get())
 {
 }
@@ -169,6 +173,7 @@ void TextInput::refill()
     if (got == 0)
         m_eof = true;
     m_end += got;
+    std::memset(m_buf.get() + m_end, 0, kReadSlack); // may be read past the end, never used
     // The bytes kept have no LF; look at the new ones.
     scanFrom(pending);
 }
