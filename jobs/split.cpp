@@ -122,23 +122,33 @@ public:
         void end() { m_cursor.store(); }
 
     private:
-        // Cuts are counted before the line is written: under the strict rule
-        // it is not.
-        void cutBytes(const char* d, std::size_t len)
+        // Cuts the line into pieces of widthOf(i) bytes, each moved with one
+        // fixed-size copy of Copy bytes (at least the widest piece). Cuts are
+        // counted before the line is written: under the strict rule it is not.
+        template <std::size_t Copy, class WidthOf>
+        [[gnu::always_inline]] void cutFixed(const char* d, std::size_t len, WidthOf widthOf)
         {
             if (len > m_total)
                 m_cursor.cut(kLineCut, [] {});
-            m_cursor.room(m_count * (kShortPiece + 2));
+            m_cursor.room(m_count * (Copy + 2));
             char* dst = m_cursor.at;
             std::size_t start = 0;
-            for (std::size_t i = 0; i < m_count; ++i, start += m_width) {
+            for (std::size_t i = 0; i < m_count; ++i) {
+                const std::size_t width = widthOf(i);
                 if (start < len) {
-                    std::memcpy(dst, d + start, kShortPiece);
-                    dst += std::min(m_width, len - start);
+                    std::memcpy(dst, d + start, Copy);
+                    dst += std::min(width, len - start);
                 }
                 dst = m_end.writeTo(dst);
+                start += width;
             }
             m_cursor.at = dst;
+        }
+
+        // Short pieces of one width.
+        void cutBytes(const char* d, std::size_t len)
+        {
+            cutFixed<kShortPiece>(d, len, [w = m_width](std::size_t) { return w; });
         }
 
         // Without trimming, a piece is the same whatever its column's
@@ -146,21 +156,7 @@ public:
         // cuts, column by column.
         void cutNarrow(const char* d, std::size_t len)
         {
-            if (len > m_total)
-                m_cursor.cut(kLineCut, [] {});
-            m_cursor.room(m_count * (kNarrowColumn + 2));
-            char* dst = m_cursor.at;
-            std::size_t start = 0;
-            for (std::size_t i = 0; i < m_count; ++i) {
-                const std::size_t width = m_widths[i];
-                if (start < len) {
-                    std::memcpy(dst, d + start, kNarrowColumn);
-                    dst += std::min(width, len - start);
-                }
-                dst = m_end.writeTo(dst);
-                start += width;
-            }
-            m_cursor.at = dst;
+            cutFixed<kNarrowColumn>(d, len, [widths = m_widths](std::size_t i) { return widths[i]; });
         }
 
         // The character kernel finds where the pieces end.
