@@ -23,6 +23,21 @@ inline const char* takeChars(const char* p, const char* end, std::size_t maxChar
     }
 }
 
+// How a job's hot loop asks for character positions: through the kernels
+// chosen at start. A loop compiled for wider instructions has the kernels'
+// code inlined instead (utf8::x86::InlineKernels).
+struct CalledKernels {
+    static const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
+    {
+        return utf8::advance(p, end, maxChars, taken);
+    }
+    static std::size_t pieceEnds(const char* p, const char* end, std::size_t width, std::size_t maxPieces,
+        const char** ends)
+    {
+        return utf8::pieceEnds(p, end, width, maxPieces, ends);
+    }
+};
+
 // An output line end (LF or CRLF), padded to two bytes so that it goes out
 // with one fixed-size move.
 struct LineEndBytes {

@@ -10,6 +10,7 @@
 #include "csv_reader.h"
 #include "line_driver.h"
 #include "line_scan.h"
+#include "utf8_x86.h"
 
 namespace fwprep {
 
@@ -63,7 +64,10 @@ private:
     bool m_cut = false;
 };
 
-// Every input line is one value.
+// Every input line is one value. Kernels: how the hot loop finds character
+// positions (CalledKernels, or their code inlined in a loop compiled for
+// wider instructions).
+template <class Kernels>
 class JoinWork {
 public:
     JoinWork(const Columns& cols, OutputBuffer& out, std::string_view lineEnd, LossTally& tally)
@@ -122,7 +126,7 @@ public:
         {
             const std::size_t width = m_width;
             const auto sync = [this] { m_w.m_inGroup = m_inGroup; };
-            if (M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, width))) {
+            if (M == CharMode::Bytes || ascii || utf8::isAsciiShort(data, std::min(size, width))) {
                 m_cursor.room(2 * kShortColumn);
                 const std::size_t taken = std::min(size, width);
                 std::memset(m_cursor.at, ' ', kShortColumn);
@@ -132,7 +136,7 @@ public:
                     m_cursor.cut(kValueCut, sync);
             } else if (M == CharMode::Utf8 && m_w.m_fitsShortUtf8) {
                 std::size_t taken = 0;
-                const char* q = utf8::advance(data, data + size, width, taken);
+                const char* q = Kernels::advance(data, data + size, width, taken);
                 m_cursor.room(kShortColumn + 4 * kShortColumn);
                 std::memset(m_cursor.at, ' ', kShortColumn);
                 char* dst = m_cursor.at + (width - taken);
@@ -439,6 +443,22 @@ private:
     ColumnValue m_value;
 };
 
+template <class Kernels>
+void joinPlain(TextInput& in, OutputBuffer& out, const Columns& cols, std::string_view lineEnd,
+    std::string_view prefix, JobStats& stats, LossTally& tally)
+{
+    JoinWork<Kernels> work(cols, out, lineEnd, tally);
+    forEachLine(in, out, prefix, stats, work);
+}
+
+#if defined(FWPREP_X86_WIDE_LOOPS)
+FWPREP_X86_WIDE_LOOP void joinPlainWide(TextInput& in, OutputBuffer& out, const Columns& cols,
+    std::string_view lineEnd, std::string_view prefix, JobStats& stats, LossTally& tally)
+{
+    joinPlain<utf8::x86::InlineKernels>(in, out, cols, lineEnd, prefix, stats, tally);
+}
+#endif
+
 } // namespace
 
 void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
@@ -449,10 +469,13 @@ void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::s
     if (params.format == RecordFormat::Csv) {
         CsvJoinWork work(params, cols, out, lineEnd, tally);
         forEachLine(in, out, prefix, stats, work);
-    } else {
-        JoinWork work(cols, out, lineEnd, tally);
-        forEachLine(in, out, prefix, stats, work);
+        return;
     }
+#if defined(FWPREP_X86_WIDE_LOOPS)
+    if (utf8::x86::useWideLoops())
+        return joinPlainWide(in, out, cols, lineEnd, prefix, stats, tally);
+#endif
+    joinPlain<CalledKernels>(in, out, cols, lineEnd, prefix, stats, tally);
 }
 
 } // namespace fwprep

@@ -10,6 +10,7 @@
 #include "columns.h"
 #include "line_driver.h"
 #include "line_scan.h"
+#include "utf8_x86.h"
 
 namespace fwprep {
 
@@ -34,6 +35,9 @@ constexpr std::size_t kQuotedNarrow = 2 * kNarrowColumn + 2;
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
+// Kernels: how the hot loop finds character positions (CalledKernels, or
+// their code inlined in a loop compiled for wider instructions).
+template <class Kernels>
 class SplitWork {
 public:
     SplitWork(const JobParams& params, const Columns& cols, OutputBuffer& out, std::string_view lineEnd,
@@ -164,7 +168,7 @@ public:
         {
             const char* ends[kShortUtf8Pieces];
             const char* const end = d + len;
-            const std::size_t found = utf8::pieceEnds(d, end, m_width, m_count, ends);
+            const std::size_t found = Kernels::pieceEnds(d, end, m_width, m_count, ends);
             if (found == m_count && ends[found - 1] < end)
                 m_cursor.cut(kLineCut, [] {});
             m_cursor.room(m_count * (4 * kShortPiece + 2));
@@ -376,17 +380,36 @@ private:
     bool m_lineCut = false;
 };
 
+template <class Kernels>
+void splitWith(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
+    std::string_view prefix, JobStats& stats)
+{
+    const Columns cols(params);
+    LossTally tally(stats, params.strict);
+    SplitWork<Kernels> work(params, cols, out, lineEnd, tally);
+    // Without columns nothing is written, but the input is still read through,
+    // so that read errors show.
+    forEachLine(in, out, cols.count() == 0 ? std::string_view("") : prefix, stats, work);
+}
+
+#if defined(FWPREP_X86_WIDE_LOOPS)
+FWPREP_X86_WIDE_LOOP void splitWide(TextInput& in, OutputBuffer& out, const JobParams& params,
+    std::string_view lineEnd, std::string_view prefix, JobStats& stats)
+{
+    splitWith<utf8::x86::InlineKernels>(in, out, params, lineEnd, prefix, stats);
+}
+#endif
+
 } // namespace
 
 void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
     std::string_view prefix, JobStats& stats)
 {
-    const Columns cols(params);
-    LossTally tally(stats, params.strict);
-    SplitWork work(params, cols, out, lineEnd, tally);
-    // Without columns nothing is written, but the input is still read through,
-    // so that read errors show.
-    forEachLine(in, out, cols.count() == 0 ? std::string_view("") : prefix, stats, work);
+#if defined(FWPREP_X86_WIDE_LOOPS)
+    if (utf8::x86::useWideLoops())
+        return splitWide(in, out, params, lineEnd, prefix, stats);
+#endif
+    splitWith<CalledKernels>(in, out, params, lineEnd, prefix, stats);
 }
 
 } // namespace fwprep
