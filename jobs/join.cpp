@@ -126,7 +126,23 @@ public:
         {
             const std::size_t width = m_width;
             const auto sync = [this] { m_w.m_inGroup = m_inGroup; };
-            if (M == CharMode::Bytes || ascii || utf8::isAsciiShort(data, std::min(size, width))) {
+            const char* q = nullptr;
+            std::size_t taken = 0;
+            if constexpr (M == CharMode::Utf8 && Kernels::kShortPrefix) {
+                // Whether a line's first letters are plain ASCII is a guess
+                // on most text with other letters; this path does not ask.
+                if (!ascii && m_w.m_fitsShortUtf8)
+                    q = Kernels::shortPrefix(data, size, width, taken);
+            }
+            if (q != nullptr) {
+                m_cursor.room(kShortColumn + 4 * kShortColumn);
+                std::memset(m_cursor.at, ' ', kShortColumn);
+                char* dst = m_cursor.at + (width - taken);
+                std::memcpy(dst, data, 2 * kShortColumn);
+                m_cursor.at = dst + (q - data);
+                if (q < data + size)
+                    m_cursor.cut(kValueCut, sync);
+            } else if (M == CharMode::Bytes || ascii || utf8::isAsciiShort(data, std::min(size, width))) {
                 m_cursor.room(2 * kShortColumn);
                 const std::size_t taken = std::min(size, width);
                 std::memset(m_cursor.at, ' ', kShortColumn);
@@ -135,8 +151,7 @@ public:
                 if (size > width)
                     m_cursor.cut(kValueCut, sync);
             } else if (M == CharMode::Utf8 && m_w.m_fitsShortUtf8) {
-                std::size_t taken = 0;
-                const char* q = Kernels::advance(data, data + size, width, taken);
+                q = Kernels::advance(data, data + size, width, taken);
                 m_cursor.room(kShortColumn + 4 * kShortColumn);
                 std::memset(m_cursor.at, ' ', kShortColumn);
                 char* dst = m_cursor.at + (width - taken);

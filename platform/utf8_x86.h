@@ -119,6 +119,13 @@ struct Masks {
     }
 };
 
+// The low `n` bits (all 64 from n = 64 on), without a branch: whether a line
+// is longer than a chunk is a guess on most text.
+[[gnu::always_inline]] inline std::uint64_t lowBits(std::size_t n)
+{
+    return _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(n < 64 ? n : 64));
+}
+
 // What a chunk leaves to the next one.
 struct Carry {
     std::uint64_t expect = 0; // bits 0..2: continuation bytes still owed
@@ -152,7 +159,7 @@ struct ChunkChars {
 // Classifies the first `valid` (1..64) bytes at q; the rest are not looked at.
 [[gnu::always_inline]] inline ChunkChars classify(const char* q, std::size_t valid, Carry& carry)
 {
-    const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+    const std::uint64_t keep = lowBits(valid);
     const ByteClasses b = Masks::classes(q);
     const std::uint64_t cont = b.cont & keep;
     const std::uint64_t lead = b.high & ~b.cont & keep;
@@ -178,7 +185,7 @@ struct ChunkChars {
 // continuation bytes need checking: each must follow a two-byte lead.
 [[gnu::always_inline]] inline bool classifyFirst(const char* q, std::size_t valid, std::uint64_t& starts)
 {
-    const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+    const std::uint64_t keep = lowBits(valid);
     const TwoByteClasses b = Masks::twoByte(q);
     starts = keep & ~b.cont;
     return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
@@ -325,6 +332,32 @@ std::size_t pieceEndsWith(const char* p, const char* end, std::size_t width, std
 // How a job's hot loop asks for character positions when it is compiled for
 // these instructions: the kernels' code inlined.
 struct InlineKernels {
+    static constexpr bool kShortPrefix = true;
+    // advance() over at most 16 characters, when the 32 bytes from p on are
+    // readable (`size` of them are the text), with few branches to guess:
+    // where the characters end, or null when those 32 bytes do not settle it
+    // (they hold other than ASCII and two-byte sequences, or the characters
+    // go on past them). Checked as classifyFirst() checks.
+    static const char* shortPrefix(const char* p, std::size_t size, std::size_t maxChars, std::size_t& taken)
+    {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const auto cont = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(kC0), v)));
+        const auto lead2 = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
+            _mm256_cmpgt_epi8(v, _mm256_set1_epi8(static_cast<char>(0xC2 - 1))), _mm256_cmpgt_epi8(_mm256_set1_epi8(kE0), v))));
+        const std::uint32_t keep = _bzhi_u32(~std::uint32_t{0}, static_cast<std::uint32_t>(size < 32 ? size : 32));
+        if ((((lead2 << 1) ^ cont) & keep) != 0)
+            return nullptr;
+        const std::uint32_t starts = keep & ~cont;
+        const auto n = static_cast<std::size_t>(std::popcount(starts));
+        if (n > maxChars) {
+            taken += maxChars;
+            return p + std::countr_zero(_pdep_u32(std::uint32_t{1} << maxChars, starts));
+        }
+        if (size > 32)
+            return nullptr;
+        taken += n;
+        return p + size;
+    }
     static const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
     {
         return advanceWith<true>(p, end, maxChars, taken);

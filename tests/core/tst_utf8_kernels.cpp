@@ -6,6 +6,7 @@
 #include "cpu.h"
 #include "utf8.h"
 #include "utf8_kernels.h"
+#include "utf8_x86.h"
 
 using namespace fwprep;
 
@@ -117,6 +118,36 @@ void TestUtf8Kernels::kernels()
             QVERIFY2(utf8::isAsciiShort(begin + starts[s], n) == utf8::isAscii(begin + starts[s], n),
                 qPrintable(QStringLiteral("isAsciiShort from %1, %2 bytes").arg(starts[s]).arg(n)));
     }
+#if defined(FWPREP_X86_WIDE_LOOPS)
+    // The short prefix of a join's column in a loop compiled for AVX2: the
+    // same answers, or none. Text of ASCII and two-byte letters only always
+    // gets one while the characters asked for lie in its first 32 bytes.
+    if (cpu::detected().widest >= cpu::SimdLevel::Avx2) {
+        bool twoByteOnly = true;
+        for (std::size_t s = 0; s + 1 < starts.size(); ++s) {
+            const auto lead = static_cast<unsigned char>(text[qsizetype(starts[s])]);
+            const std::size_t len = starts[s + 1] - starts[s];
+            twoByteOnly = twoByteOnly && (len == 1 ? lead < 0x80 : len == 2);
+        }
+        for (std::size_t s = 0; s < starts.size(); ++s) {
+            const std::size_t charsLeft = starts.size() - 1 - s;
+            for (std::size_t width = 1; width <= 16; ++width) {
+                std::size_t taken = 5;
+                const char* q = utf8::x86::InlineKernels::shortPrefix(begin + starts[s],
+                    std::size_t(text.size()) - starts[s], width, taken);
+                const std::size_t want = std::min(width, charsLeft);
+                const QString where = QStringLiteral("shortPrefix from %1 by %2").arg(starts[s]).arg(width);
+                if (q != nullptr)
+                    QVERIFY2(q == begin + starts[s + want] && taken == 5 + want, qPrintable(where));
+                else if (twoByteOnly) {
+                    // Only where the answer lies past the first 32 bytes.
+                    const std::size_t reach = starts[s + want] - starts[s];
+                    QVERIFY2(want < width ? reach > 32 : reach >= 32, qPrintable(where + QStringLiteral(": no answer")));
+                }
+            }
+        }
+    }
+#endif
     for (const utf8::Kernels* k : utf8::availableKernels()) {
         for (std::size_t s = 0; s < starts.size(); ++s) {
             const char* p = begin + starts[s];
