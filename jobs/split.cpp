@@ -55,6 +55,7 @@ public:
               && m_count * (kShortPiece + 2) <= out.capacity())
         , m_shortUtf8(cols.plain() && !m_trim && !m_csv && cols.width(0) > 0 && cols.width(0) <= kShortPiece
               && m_count <= kShortUtf8Pieces && m_count * (4 * kShortPiece + 2) <= out.capacity())
+        , m_windowPieces(m_shortUtf8 && m_count * cols.width(0) < 32)
         , m_narrow(!m_short && !m_trim && !m_csv && cols.widest() <= kNarrowColumn
               && m_count * (kNarrowColumn + 2) <= out.capacity())
         , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
@@ -168,7 +169,13 @@ public:
         {
             const char* ends[kShortUtf8Pieces];
             const char* const end = d + len;
-            const std::size_t found = Kernels::pieceEnds(d, end, m_width, m_count, ends);
+            std::size_t found = 0;
+            if constexpr (Kernels::kShortPrefix) {
+                if (m_w.m_windowPieces && Kernels::shortPieceEnds(d, len, m_width, m_count, ends))
+                    found = m_count;
+            }
+            if (found == 0)
+                found = Kernels::pieceEnds(d, end, m_width, m_count, ends);
             if (found == m_count && ends[found - 1] < end)
                 m_cursor.cut(kLineCut, [] {});
             m_cursor.room(m_count * (4 * kShortPiece + 2));
@@ -363,6 +370,7 @@ private:
     const char m_delimiter;
     const bool m_short;
     const bool m_shortUtf8;
+    const bool m_windowPieces; // the short UTF-8 pieces of a line end within 32 characters
     const bool m_narrow; // plain bytes go through Burst::cutNarrow()
     std::vector<std::size_t> m_widths; // of every column, for Burst::cutNarrow()
     // For cutNarrowCsvLine(): the bytes that make a field quoted, the quote,

@@ -358,6 +358,29 @@ struct InlineKernels {
         taken += n;
         return p + size;
     }
+    // pieceEnds() for `count` pieces of `width` characters, count * width
+    // < 64 (a job asks only where they fit its lines' first 64 bytes), when the 64 bytes from p on are readable (`size` of them are the
+    // text), with few branches to guess: writes all `count` ends (those past
+    // the text's end at its end) and returns true, or returns false when the
+    // first 64 bytes do not settle them (other than ASCII and two-byte
+    // sequences, or the pieces go on past them).
+    static bool shortPieceEnds(const char* p, std::size_t size, std::size_t width, std::size_t count,
+        const char** ends)
+    {
+        std::uint64_t starts;
+        if (!classifyFirst(p, size, starts))
+            return false;
+        const auto n = static_cast<std::size_t>(std::popcount(starts));
+        if (width * count >= n && size > 64)
+            return false;
+        const std::size_t last = size < 64 ? size : 64;
+        for (std::size_t i = 1; i <= count; ++i) {
+            // No start bit for the character: the text ends before it.
+            const auto at = static_cast<std::size_t>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (i * width), starts)));
+            ends[i - 1] = p + (at < last ? at : last);
+        }
+        return true;
+    }
     static const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
     {
         return advanceWith<true>(p, end, maxChars, taken);

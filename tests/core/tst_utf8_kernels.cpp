@@ -145,6 +145,24 @@ void TestUtf8Kernels::kernels()
                     QVERIFY2(want < width ? reach > 32 : reach >= 32, qPrintable(where + QStringLiteral(": no answer")));
                 }
             }
+            // A split's short pieces, all ends at once (those past the text at its end).
+            const std::size_t left = std::size_t(text.size()) - starts[s];
+            for (std::size_t width = 1; width <= 9; width += 2) {
+                for (std::size_t count = 1; count <= 5 && count * width < 64; count += 2) {
+                    const char* ends[5];
+                    const QString where = QStringLiteral("shortPieceEnds from %1, %2 x %3").arg(starts[s]).arg(count).arg(width);
+                    if (utf8::x86::InlineKernels::shortPieceEnds(begin + starts[s], left, width, count, ends)) {
+                        for (std::size_t i = 0; i < count; ++i)
+                            QVERIFY2(ends[i] == begin + starts[std::min(s + (i + 1) * width, starts.size() - 1)],
+                                qPrintable(where + QStringLiteral(", piece %1").arg(i)));
+                    } else if (twoByteOnly) {
+                        // Only where the pieces go on past the first 64 bytes.
+                        const std::size_t all = count * width;
+                        QVERIFY2(left > 64 && (charsLeft < all || starts[s + all] - starts[s] >= 64),
+                            qPrintable(where + QStringLiteral(": no answer")));
+                    }
+                }
+            }
         }
     }
 #endif
