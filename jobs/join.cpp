@@ -27,7 +27,8 @@ constexpr std::size_t kQuickRecord = 512;
 constexpr std::size_t kMaxQuickColumns = 64;
 // Room for a field of such a column: its fill, and up to 4 bytes a letter.
 constexpr std::size_t kQuickFieldRoom = kNarrowColumn + 4 * kNarrowColumn;
-static_assert(kNarrowColumn + 32 <= TextInput::kReadSlack && 2 * kNarrowColumn <= OutputBuffer::kMinBlock);
+static_assert(kNarrowColumn + 32 <= TextInput::kReadSlack && 64 <= TextInput::kReadSlack
+    && 2 * kNarrowColumn <= OutputBuffer::kMinBlock);
 
 constexpr const char* kValueCut = "the value is longer than its column";
 constexpr const char* kFieldLeftOut = "the record has more fields than there are columns";
@@ -318,27 +319,29 @@ private:
     template <CharMode M>
     bool quickRecord(const char* data, std::size_t size, bool ascii)
     {
-        constexpr std::size_t kMaxChunks = kQuickRecord / 32 + 1;
-        std::uint32_t delimiters[kMaxChunks];
-        std::uint32_t quotes[kMaxChunks];
-        const std::size_t chunks = (size + 31) / 32;
+        // Masks of 64 bytes each, with a bit at the record's end in both, so
+        // that every look for the next one finds it: most records take one
+        // mask, and no loop stops at a place that depends on their length.
+        constexpr std::size_t kMaxChunks = kQuickRecord / 64 + 1;
+        std::uint64_t delimiters[kMaxChunks];
+        std::uint64_t quotes[kMaxChunks];
+        const std::size_t chunks = size / 64 + 1;
         for (std::size_t k = 0; k < chunks; ++k) {
-            const std::uint32_t valid = lowBits32(size - 32 * k);
-            delimiters[k] = m_delimiterSet.match(data + 32 * k) & valid;
-            quotes[k] = m_quoteSet.match(data + 32 * k) & valid;
+            const char* const p = data + 64 * k;
+            const std::uint64_t valid = lowBits64(size - 64 * k);
+            delimiters[k] = (m_delimiterSet.match(p) | std::uint64_t{m_delimiterSet.match(p + 32)} << 32) & valid;
+            quotes[k] = (m_quoteSet.match(p) | std::uint64_t{m_quoteSet.match(p + 32)} << 32) & valid;
         }
-        // The first bit at or after `from`; `size` when none.
-        const auto next = [&](const std::uint32_t* masks, std::size_t from) {
-            std::size_t k = from / 32;
-            if (k >= chunks)
-                return size;
-            std::uint32_t m = masks[k] & ~lowBits32(from % 32);
-            while (m == 0) {
-                if (++k == chunks)
-                    return size;
-                m = masks[k];
-            }
-            return 32 * k + static_cast<std::size_t>(std::countr_zero(m));
+        const std::uint64_t stop = std::uint64_t{1} << (size % 64);
+        delimiters[chunks - 1] |= stop;
+        quotes[chunks - 1] |= stop;
+        // The first bit at or after `from` (at most `size`).
+        const auto next = [&](const std::uint64_t* masks, std::size_t from) {
+            std::size_t k = from / 64;
+            std::uint64_t m = masks[k] & ~lowBits64(from % 64);
+            while (m == 0)
+                m = masks[++k];
+            return 64 * k + static_cast<std::size_t>(std::countr_zero(m));
         };
         struct Field {
             std::size_t begin, size;

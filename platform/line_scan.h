@@ -93,6 +93,12 @@ private:
 #endif
 };
 
+// The low `n` bits (all 64 from n = 64 on).
+constexpr std::uint64_t lowBits64(std::size_t n)
+{
+    return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
 // The low `n` bits (n <= 32).
 constexpr std::uint32_t lowBits32(std::size_t n)
 {

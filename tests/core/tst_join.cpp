@@ -196,6 +196,14 @@ void TestJoin::records_data()
     QTest::newRow("csv: trailing delimiter, quoted last field") << QByteArray("a,\n\"b\"\n,\"c\"\n\"\",\n") << "1,1"
                                                               << "l" << "." << "," << false
                                                               << QByteArray("a.\nb.\n.c\n..\n") << none;
+    // Fields that end, and quotes that close, on either side of a record's 64th byte.
+    const QByteArray a31(31, 'a'), b31(31, 'b');
+    QTest::newRow("csv: records of 63, 64 and 65 bytes")
+        << a31 + "," + b31 + "\n" + a31 + "," + b31 + "b\n" + a31 + "," + b31 + ",c\n" << "31,32,1" << "r" << "."
+        << "," << false << a31 + "." + b31 + ".\n" + a31 + b31 + "b.\n" + a31 + "." + b31 + "c\n" << none;
+    QTest::newRow("csv: quotes closing at the 63rd and 64th bytes")
+        << "\"" + QByteArray(62, 'q') + "\",z\n" + QByteArray(60, 'x') + ",\"y\"\n" << "62,1" << "r" << "." << ","
+        << false << QByteArray(62, 'q') + "z\n.." + QByteArray(60, 'x') + "y\n" << none;
     QTest::newRow("csv: a record longer than 512 bytes")
         << QByteArray(600, 'x') + ",\"y\",z\n" << "3,1" << "r" << " " << "," << false << QByteArray("xxxy\n")
         << QList<int>{1, 1, 1, 1};
