@@ -490,7 +490,8 @@ void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::s
         return;
     }
 #if defined(FWPREP_X86_WIDE_LOOPS)
-    if (utf8::x86::useWideLoops())
+    // Only short columns of one width use the kernels in the loop.
+    if (utf8::x86::useWideLoops() && cols.plain() && cols.width(0) <= kShortColumn)
         return joinPlainWide(in, out, cols, lineEnd, prefix, stats, tally);
 #endif
     joinPlain<CalledKernels>(in, out, cols, lineEnd, prefix, stats, tally);

@@ -389,10 +389,9 @@ private:
 };
 
 template <class Kernels>
-void splitWith(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
-    std::string_view prefix, JobStats& stats)
+void splitWith(TextInput& in, OutputBuffer& out, const JobParams& params, const Columns& cols,
+    std::string_view lineEnd, std::string_view prefix, JobStats& stats)
 {
-    const Columns cols(params);
     LossTally tally(stats, params.strict);
     SplitWork<Kernels> work(params, cols, out, lineEnd, tally);
     // Without columns nothing is written, but the input is still read through,
@@ -401,10 +400,10 @@ void splitWith(TextInput& in, OutputBuffer& out, const JobParams& params, std::s
 }
 
 #if defined(FWPREP_X86_WIDE_LOOPS)
-FWPREP_X86_WIDE_LOOP void splitWide(TextInput& in, OutputBuffer& out, const JobParams& params,
+FWPREP_X86_WIDE_LOOP void splitWide(TextInput& in, OutputBuffer& out, const JobParams& params, const Columns& cols,
     std::string_view lineEnd, std::string_view prefix, JobStats& stats)
 {
-    splitWith<utf8::x86::InlineKernels>(in, out, params, lineEnd, prefix, stats);
+    splitWith<utf8::x86::InlineKernels>(in, out, params, cols, lineEnd, prefix, stats);
 }
 #endif
 
@@ -413,11 +412,13 @@ FWPREP_X86_WIDE_LOOP void splitWide(TextInput& in, OutputBuffer& out, const JobP
 void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
     std::string_view prefix, JobStats& stats)
 {
+    const Columns cols(params);
 #if defined(FWPREP_X86_WIDE_LOOPS)
-    if (utf8::x86::useWideLoops())
-        return splitWide(in, out, params, lineEnd, prefix, stats);
+    // Only short pieces of one width use the kernels in the loop.
+    if (utf8::x86::useWideLoops() && cols.plain() && cols.width(0) <= kShortPiece)
+        return splitWide(in, out, params, cols, lineEnd, prefix, stats);
 #endif
-    splitWith<CalledKernels>(in, out, params, lineEnd, prefix, stats);
+    splitWith<CalledKernels>(in, out, params, cols, lineEnd, prefix, stats);
 }
 
 } // namespace fwprep
