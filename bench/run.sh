@@ -49,6 +49,12 @@ for kind in ascii turkish long records records-tr; do
     log "generated $kind.txt: $(stat -c %s "$scratch/$kind.txt") bytes, $(wc -l < "$scratch/$kind.txt") lines in $(echo "$EPOCHREALTIME - $t0" | bc) s"
 done
 
+# The Turkish text again with CR LF line ends, and in Windows-1254 (one byte a
+# letter, which the encoding detection finds): rows that must not get slower.
+sed 's/$/\r/' "$scratch/turkish.txt" > "$scratch/crlf.txt"
+iconv -f UTF-8 -t WINDOWS-1254 "$scratch/turkish.txt" > "$scratch/w1254.txt"
+log "made crlf.txt and w1254.txt from turkish.txt"
+
 # ---------------------------------------------------------------- peers
 # The jobs: split -n 3 -w 5 and join -n 3 -w 4.
 split_n=3 split_w=5 join_n=3 join_w=4
@@ -64,7 +70,9 @@ if (++$c == $n) { print $l, "\n"; $l = ""; $c = 0 } END { print $l, "\n" if $c }
 # peer_cmd TOOL JOB INPUT-KIND: prints the shell command of a peer (reads
 # $in, writes $out).  On the ASCII inputs the peers run byte-wise (C locale,
 # perl without -C), their fastest correct setting; on the Turkish input gawk
-# runs in C.UTF-8 and perl with -CSD so that they count characters.
+# runs in C.UTF-8 and perl with -CSD so that they count characters. The
+# Windows-1254 input is one byte a letter: byte-wise is right there too. The
+# CR LF input has no peers (a CR LF line end would need other one-liners).
 peer_cmd() {
     local tool=$1 job=$2 kind=$3 n w prog loc=C popt=
     if [ "$job" = split ]; then n=$split_n w=$split_w; else n=$join_n w=$join_w; fi
@@ -123,7 +131,7 @@ record() {     # record INPUT JOB TOOL STATUS
     log "  $(printf '%-8s %-6s %-14s best %7.3f s  runs: %s  %s' "$1" "$2" "$3" "$best" "$all_times" "$4")"
 }
 
-for kind in ascii turkish long; do
+for kind in ascii turkish long crlf w1254; do
     in=$scratch/$kind.txt
     log "== $kind"
     out=$scratch/out.cat
@@ -147,7 +155,7 @@ for kind in ascii turkish long; do
         out=$scratch/out.portable
         status=info; eval "FWPREP_SIMD=portable $(ours_cmd "$job" stdout)"; cmp -s "$ref" "$out" || status=MISMATCH
         time_cmd "FWPREP_SIMD=portable $(ours_cmd "$job" stdout)"; record "$kind" "$job" "fwprep portable" "$status"
-        if [ "$kind" != turkish ]; then
+        if [ "$kind" != turkish ] && [ "$kind" != crlf ]; then
             # For information: the same job with character counting switched
             # off (one byte = one character, so the same output on ASCII).
             out=$scratch/out.bytes; eval "$(ours_cmd "$job" bytes)"
@@ -155,6 +163,7 @@ for kind in ascii turkish long; do
             time_cmd "$(ours_cmd "$job" bytes)"; record "$kind" "$job" "fwprep -e bytes" "$status"
         fi
         for tool in mawk gawk perl; do
+            [ "$kind" = crlf ] && break
             out=$scratch/out.$tool
             cmd=$(peer_cmd "$tool" "$job" "$kind")
             # Same bytes as ours first; a peer that differs is timed but gets no ratio.
@@ -372,7 +381,7 @@ echo "Memory (peak RSS, /usr/bin/time -v)"
 big=$scratch/big.txt
 reps=$(( (big_mb + mb - 1) / mb ))
 for ((i = 0; i < reps; i++)); do cat "$scratch/ascii.txt"; done > "$big"
-rm -f "$scratch/turkish.txt"
+rm -f "$scratch/turkish.txt" "$scratch/crlf.txt" "$scratch/w1254.txt"
 big_bytes=$(stat -c %s "$big")
 peak_rss "join -n 0 -w 4, ASCII $((big_bytes / 1000000)) MB" "$cli" join -n 0 -w 4 -o "$scratch/out.big" "$big"
 printf '  (output: %d bytes on %d line(s))\n' "$(stat -c %s "$scratch/out.big")" "$(wc -l < "$scratch/out.big")"
