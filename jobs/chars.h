@@ -27,7 +27,7 @@ inline const char* takeChars(const char* p, const char* end, std::size_t maxChar
 // chosen at start. A loop compiled for wider instructions has the kernels'
 // code inlined instead (utf8::x86::InlineKernels).
 struct CalledKernels {
-    static constexpr bool kShortPrefix = false; // no shortPrefix()
+    static constexpr bool kWide = false; // baseline code: no shortPrefix(), no wide line scan
     static const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
     {
         return utf8::advance(p, end, maxChars, taken);

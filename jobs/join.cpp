@@ -71,6 +71,7 @@ private:
 template <class Kernels>
 class JoinWork {
 public:
+    static constexpr bool kWideLoop = Kernels::kWide;
     JoinWork(const Columns& cols, OutputBuffer& out, std::string_view lineEnd, LossTally& tally)
         : m_cols(cols)
         , m_out(out)
@@ -129,7 +130,7 @@ public:
             const auto sync = [this] { m_w.m_inGroup = m_inGroup; };
             const char* q = nullptr;
             std::size_t taken = 0;
-            if constexpr (M == CharMode::Utf8 && Kernels::kShortPrefix) {
+            if constexpr (M == CharMode::Utf8 && Kernels::kWide) {
                 // Whether a line's first letters are plain ASCII is a guess
                 // on most text with other letters; this path does not ask.
                 if (!ascii && m_w.m_fitsShortUtf8)

@@ -95,6 +95,19 @@ bool quickLineAlone(Work& work, const char* data, std::size_t size, bool ascii)
 
 namespace detail {
 
+// Whether a work's loop is compiled for AVX2 (see utf8::x86::useWideLoops()),
+// so that the reader may look at chunks with it too.
+template <class Work>
+constexpr bool wideLoop()
+{
+    if constexpr (requires { Work::kWideLoop; })
+        return Work::kWideLoop;
+    else
+        return false;
+}
+template <class Work>
+inline constexpr bool kWideLoop = wideLoop<Work>();
+
 struct DriverState {
     bool first = true;   // nothing handed out yet: the prefix is still to go
     bool midLine = false; // part of the current line has been handed out
@@ -159,7 +172,7 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
                 };
                 wholeLine(seg.data, seg.size, seg.ascii);
                 if (!changed)
-                    in.forEachWholeLine(wholeLine);
+                    in.template forEachWholeLine<kWideLoop<Work>>(wholeLine);
                 if (!changed)
                     burst.end();
             };

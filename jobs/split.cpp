@@ -40,6 +40,7 @@ constexpr const char* kLineCut = "the line is longer than the record; its end wo
 template <class Kernels>
 class SplitWork {
 public:
+    static constexpr bool kWideLoop = Kernels::kWide;
     SplitWork(const JobParams& params, const Columns& cols, OutputBuffer& out, std::string_view lineEnd,
         LossTally& tally)
         : m_cols(cols)
@@ -170,7 +171,7 @@ public:
             const char* ends[kShortUtf8Pieces];
             const char* const end = d + len;
             std::size_t found = 0;
-            if constexpr (Kernels::kShortPrefix) {
+            if constexpr (Kernels::kWide) {
                 if (m_w.m_windowPieces && Kernels::shortPieceEnds(d, len, m_width, m_count, ends))
                     found = m_count;
             }

@@ -8,6 +8,7 @@
 #include "byte_source.h"
 #include "control.h"
 #include "line_scan.h"
+#include "utf8_x86.h"
 
 namespace fwprep {
 
@@ -90,11 +91,13 @@ public:
     // f(data, size, ascii) -> bool, as next() would, until f returns false or
     // no whole line is left; next() then goes on. For tight loops: the reader's
     // state stays in registers meanwhile. Does nothing in the middle of a line.
-    template <class F>
+    // With `Wide`, chunks are looked at with AVX2: only in a loop compiled
+    // for it (utf8::x86::useWideLoops()).
+    template <bool Wide = false, class F>
     [[gnu::always_inline]] void forEachWholeLine(F&& f)
     {
         if (!m_inLine)
-            handOutLines(f);
+            handOutLines<Wide>(f);
     }
 
     std::uint64_t bytesRead() const { return m_bytesRead; }
@@ -104,12 +107,24 @@ public:
 
 private:
     bool nextSlow(Segment& segment);
+    template <bool Wide>
+    static ChunkMasks scanChunkFor(const char* p)
+    {
+#if defined(FWPREP_X86_WIDE_LOOPS)
+        if constexpr (Wide)
+            return utf8::x86::scanChunkWide(p);
+#else
+        static_assert(!Wide, "no wide loops on this platform");
+#endif
+        return scanChunk(p);
+    }
     // Looks at the 64-byte chunk at `at` of buf[0, end): its LFs, and the last
     // byte above 0x7F if it has one.
+    template <bool Wide = false>
     static void lookAt(const char* buf, std::size_t at, std::size_t end, std::uint64_t& lineEnds,
         std::int64_t& lastHigh)
     {
-        const ChunkMasks masks = scanChunk(buf + at);
+        const ChunkMasks masks = scanChunkFor<Wide>(buf + at);
         const std::size_t valid = end - at;
         const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
         lineEnds = masks.lineEnds & keep;
@@ -125,7 +140,7 @@ private:
     // Hands out the lines found whole in the bytes held, chunk by chunk, until
     // f returns false or the bytes held end; works on copies of the reader's
     // state, which writes through char pointers could otherwise alias.
-    template <class F>
+    template <bool Wide = false, class F>
     [[gnu::always_inline]] void handOutLines(F&& f)
     {
         const char* const buf = m_data;
@@ -152,7 +167,7 @@ private:
             if (!more || chunk + 64 >= end)
                 break;
             chunk += 64;
-            lookAt(buf, chunk, end, lineEnds, lastHigh);
+            lookAt<Wide>(buf, chunk, end, lineEnds, lastHigh);
         }
         if (begin != m_begin)
             m_inLine = false; // a line has ended

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <immintrin.h>
 
+#include "line_scan.h"
 #include "utf8_kernels.h"
 
 namespace fwprep::utf8::x86 {
@@ -329,10 +330,25 @@ std::size_t pieceEndsWith(const char* p, const char* end, std::size_t width, std
     return pieceEndsLong<Deposit>(p, end, width, maxPieces, ends);
 }
 
+// scanChunk() with 32-byte vectors, for the line reader in a loop compiled for
+// these instructions. Not always_inline: the reader's own copy of a caller
+// stays a call, and the wide loop (flatten) takes it inline.
+inline ChunkMasks scanChunkWide(const char* p)
+{
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const __m256i lf = _mm256_set1_epi8('\n');
+    ChunkMasks m{Masks::bits(_mm256_cmpeq_epi8(lo, lf), _mm256_cmpeq_epi8(hi, lf)), 0};
+    if (!_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_set1_epi8(static_cast<char>(0x80))))
+        m.high = Masks::bits(lo, hi);
+    return m;
+}
+
 // How a job's hot loop asks for character positions when it is compiled for
 // these instructions: the kernels' code inlined.
 struct InlineKernels {
-    static constexpr bool kShortPrefix = true;
+    // Compiled for AVX2: the loop may also scan for lines with it.
+    static constexpr bool kWide = true;
     // advance() over at most 16 characters, when the 32 bytes from p on are
     // readable (`size` of them are the text), with few branches to guess:
     // where the characters end, or null when those 32 bytes do not settle it

@@ -129,6 +129,19 @@ void TestUtf8Kernels::kernels()
             const std::size_t len = starts[s + 1] - starts[s];
             twoByteOnly = twoByteOnly && (len == 1 ? lead < 0x80 : len == 2);
         }
+        // The line reader's chunk look in 32-byte vectors: the same masks,
+        // from every offset, of the text and of it with line ends put in.
+        QByteArray withLines = buffer;
+        for (qsizetype i = 5; i < withLines.size(); i += 7 + i % 5)
+            withLines[i] = '\n';
+        for (const QByteArray* b : {&buffer, static_cast<const QByteArray*>(&withLines)}) {
+            for (qsizetype at = 0; at + 64 <= b->size(); ++at) {
+                const ChunkMasks narrow = scanChunk(b->constData() + at);
+                const ChunkMasks wide = utf8::x86::scanChunkWide(b->constData() + at);
+                QVERIFY2(wide.lineEnds == narrow.lineEnds && wide.high == narrow.high,
+                    qPrintable(QStringLiteral("scanChunkWide at %1").arg(at)));
+            }
+        }
         for (std::size_t s = 0; s < starts.size(); ++s) {
             const std::size_t charsLeft = starts.size() - 1 - s;
             for (std::size_t width = 1; width <= 16; ++width) {
