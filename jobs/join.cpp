@@ -136,14 +136,19 @@ public:
                 if (!ascii && m_w.m_fitsShortUtf8)
                     q = Kernels::shortPrefix(data, size, width, taken);
             }
-            if (q != nullptr) {
+            // Letters of `taken` characters up to q, moved with one copy of
+            // Copy bytes (at most 4 * kShortColumn).
+            const auto putLetters = [&]<std::size_t Copy>() {
                 m_cursor.room(kShortColumn + 4 * kShortColumn);
                 std::memset(m_cursor.at, ' ', kShortColumn);
                 char* dst = m_cursor.at + (width - taken);
-                std::memcpy(dst, data, 2 * kShortColumn);
+                std::memcpy(dst, data, Copy);
                 m_cursor.at = dst + (q - data);
                 if (q < data + size)
                     m_cursor.cut(kValueCut, sync);
+            };
+            if (q != nullptr) {
+                putLetters.template operator()<2 * kShortColumn>();
             } else if (M == CharMode::Bytes || ascii || utf8::isAsciiShort(data, std::min(size, width))) {
                 m_cursor.room(2 * kShortColumn);
                 const std::size_t taken = std::min(size, width);
@@ -154,13 +159,7 @@ public:
                     m_cursor.cut(kValueCut, sync);
             } else if (M == CharMode::Utf8 && m_w.m_fitsShortUtf8) {
                 q = Kernels::advance(data, data + size, width, taken);
-                m_cursor.room(kShortColumn + 4 * kShortColumn);
-                std::memset(m_cursor.at, ' ', kShortColumn);
-                char* dst = m_cursor.at + (width - taken);
-                std::memcpy(dst, data, 4 * kShortColumn);
-                m_cursor.at = dst + (q - data);
-                if (q < data + size)
-                    m_cursor.cut(kValueCut, sync);
+                putLetters.template operator()<4 * kShortColumn>();
             } else {
                 return false;
             }
