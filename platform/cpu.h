@@ -8,6 +8,15 @@
 
 #include <optional>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Loops may be compiled for AVX2 and BMI2 beside the baseline ones, and run
+// where the processor has them (utf8::x86::useWideLoops()).
+#define FWPREP_X86_WIDE_LOOPS 1
+// A loop entry compiled for these instructions: everything it calls inline is
+// compiled the same way (flatten), so that code made for them goes in.
+#define FWPREP_X86_WIDE_LOOP [[gnu::target("avx2,bmi,bmi2,popcnt"), gnu::flatten]]
+#endif
+
 namespace fwprep::cpu {
 
 enum class SimdLevel {

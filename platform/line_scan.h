@@ -4,8 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(FWPREP_X86_WIDE_LOOPS)
+#include <immintrin.h>
 #endif
 
 namespace fwprep {
@@ -42,6 +47,28 @@ inline ChunkMasks scanChunk(const char* p)
 #endif
     return m;
 }
+
+#if defined(FWPREP_X86_WIDE_LOOPS)
+// The top bits of the 64 bytes of lo and hi, as a mask (bit i: byte i).
+[[gnu::target("avx2")]] inline std::uint64_t highBits64(__m256i lo, __m256i hi)
+{
+    return std::uint64_t(static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)))
+        | std::uint64_t(static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))) << 32;
+}
+// scanChunk() with 32-byte vectors, for the line reader in a loop compiled for
+// AVX2. Not always_inline: a baseline caller's copy keeps it a call, and the
+// wide loop (flatten) takes it inline.
+[[gnu::target("avx2")]] inline ChunkMasks scanChunkWide(const char* p)
+{
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const __m256i lf = _mm256_set1_epi8('\n');
+    ChunkMasks m{highBits64(_mm256_cmpeq_epi8(lo, lf), _mm256_cmpeq_epi8(hi, lf)), 0};
+    if (!_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_set1_epi8(static_cast<char>(0x80))))
+        m.high = highBits64(lo, hi);
+    return m;
+}
+#endif
 
 // Which of the 32 bytes from p on (all must be readable) are one of a set of
 // N bytes: bit i set for byte i. The compares' operands are made once, with

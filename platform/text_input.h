@@ -8,7 +8,6 @@
 #include "byte_source.h"
 #include "control.h"
 #include "line_scan.h"
-#include "utf8_x86.h"
 
 namespace fwprep {
 
@@ -112,7 +111,7 @@ private:
     {
 #if defined(FWPREP_X86_WIDE_LOOPS)
         if constexpr (Wide)
-            return utf8::x86::scanChunkWide(p);
+            return scanChunkWide(p);
 #else
         static_assert(!Wide, "no wide loops on this platform");
 #endif
@@ -126,7 +125,7 @@ private:
     {
         const ChunkMasks masks = scanChunkFor<Wide>(buf + at);
         const std::size_t valid = end - at;
-        const std::uint64_t keep = valid >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
+        const std::uint64_t keep = lowBits64(valid);
         lineEnds = masks.lineEnds & keep;
         if (const std::uint64_t high = masks.high & keep)
             lastHigh = static_cast<std::int64_t>(at) + 63 - __builtin_clzll(high);

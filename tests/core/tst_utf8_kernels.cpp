@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cpu.h"
+#include "line_scan.h"
 #include "utf8.h"
 #include "utf8_kernels.h"
 #include "utf8_x86.h"
@@ -137,7 +138,7 @@ void TestUtf8Kernels::kernels()
         for (const QByteArray* b : {&buffer, static_cast<const QByteArray*>(&withLines)}) {
             for (qsizetype at = 0; at + 64 <= b->size(); ++at) {
                 const ChunkMasks narrow = scanChunk(b->constData() + at);
-                const ChunkMasks wide = utf8::x86::scanChunkWide(b->constData() + at);
+                const ChunkMasks wide = scanChunkWide(b->constData() + at);
                 QVERIFY2(wide.lineEnds == narrow.lineEnds && wide.high == narrow.high,
                     qPrintable(QStringLiteral("scanChunkWide at %1").arg(at)));
             }
