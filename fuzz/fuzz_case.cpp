@@ -60,6 +60,8 @@ FuzzCase decode(const std::uint8_t* data, std::size_t size)
 
     if (h[6] >= 240)
         c.failAt = (h[6] - 240) * (c.text.size() / 16);
+    if (h[6] % 2 == 1)
+        c.threadChunk = 1 + h[6] / 2 % 64;
     return c;
 }
 
@@ -75,7 +77,7 @@ void checkJob(const FuzzCase& c, JobKind kind, const std::string& want)
     params.encoding = c.encoding;
     params.lineEnd = c.lineEnd;
     try {
-        runTransform(source, sink, params, JobControl{}, c.blockSize);
+        runTransform(source, sink, params, JobControl{}, c.blockSize, threadPlan(c));
     } catch (const IoError& e) {
         expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
         // Whatever was written before the failure is a beginning of the output.

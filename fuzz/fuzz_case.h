@@ -16,6 +16,7 @@
 #include "byte_source.h"
 #include "errors.h"
 #include "job_params.h"
+#include "split_threads.h"
 
 namespace fwprep::fuzzing {
 
@@ -29,7 +30,19 @@ struct FuzzCase {
     int count = 0;
     int width = 0;
     std::uint64_t failAt = UINT64_MAX; // reading fails once this many bytes were handed out
+    std::size_t threadChunk = 0;       // a split's chunk on two threads; 0: one thread
 };
+
+// The threads a case's split runs on.
+inline ThreadPlan threadPlan(const FuzzCase& c)
+{
+    ThreadPlan plan;
+    plan.threads = c.threadChunk > 0 ? 2 : 1;
+    plan.chunk = std::max<std::size_t>(c.threadChunk, 1);
+    plan.minInput = 2 * plan.chunk;
+    plan.longLine = 0;
+    return plan;
+}
 
 constexpr std::size_t kHeader = 7;
 
@@ -54,6 +67,14 @@ public:
         return got;
     }
     bool seekable() const override { return m_inner.seekable(); }
+    bool positional() const override { return m_inner.positional(); }
+    std::size_t readAt(char* dst, std::size_t size, std::uint64_t offset) override
+    {
+        // The bytes before the failing one read, the rest fail.
+        if (offset >= m_failAt)
+            throw IoError{IoError::Side::Input, path(), EIO};
+        return m_inner.readAt(dst, static_cast<std::size_t>(std::min<std::uint64_t>(size, m_failAt - offset)), offset);
+    }
     std::uint64_t size() const override { return m_inner.size(); }
     const std::string& path() const override { return m_inner.path(); }
 

@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     StringSink sink;
     JobStats stats;
     try {
-        stats = runTransform(source, sink, p, JobControl{}, c.blockSize);
+        stats = runTransform(source, sink, p, JobControl{}, c.blockSize, threadPlan(c));
     } catch (const IoError& e) {
         expect(c.failAt != UINT64_MAX && e.side == IoError::Side::Input, "unexpected error");
         return 0; // what went out before it is checked by the other targets

@@ -8,8 +8,10 @@
 namespace fwprep {
 
 JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& params, const JobControl& control,
-    std::size_t blockSize)
+    std::size_t blockSize, const ThreadPlan& plan)
 {
+    if (auto stats = splitOnThreads(source, sink, params, control, blockSize, plan))
+        return *stats;
     TextInput in(source, params.encoding, control, blockSize);
     in.start();
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -16,6 +17,11 @@ namespace fwprep {
 std::unique_ptr<MappedFile> ByteSource::mapRest(std::size_t, std::size_t)
 {
     return nullptr;
+}
+
+std::size_t ByteSource::readAt(char*, std::size_t, std::uint64_t)
+{
+    throw std::logic_error("readAt() on a source that is not positional");
 }
 
 ReadMethod readMethodFromEnvironment()
@@ -39,6 +45,7 @@ FdSource::FdSource(int fd, std::string path, const JobControl& control, bool own
         const auto begin = static_cast<std::uint64_t>(start > 0 ? start : 0);
         const auto end = static_cast<std::uint64_t>(st.st_size);
         m_size = end > begin ? end - begin : 0;
+        m_begin = begin;
         m_endAtOpen = end;
         m_mayMap = method == ReadMethod::Map;
         ::posix_fadvise(m_fd, static_cast<off_t>(begin), 0, POSIX_FADV_SEQUENTIAL);
@@ -79,6 +86,25 @@ std::size_t FdSource::read(char* dst, std::size_t size)
     }
 }
 
+std::size_t FdSource::readAt(char* dst, std::size_t size, std::uint64_t offset)
+{
+    for (;;) {
+        if (m_control.cancelled())
+            throw Cancelled{};
+        const ssize_t got = ::pread(m_fd, dst, size, static_cast<off_t>(m_begin + offset));
+        if (got > 0)
+            return static_cast<std::size_t>(got);
+        if (got == 0) {
+            struct stat st {};
+            if (size > 0 && ::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_endAtOpen)
+                throw IoError{IoError::Side::Input, m_path, kInputShrank};
+            return 0;
+        }
+        if (errno != EINTR)
+            throw IoError{IoError::Side::Input, m_path, errno};
+    }
+}
+
 std::unique_ptr<MappedFile> FdSource::mapRest(std::size_t held, std::size_t slack)
 {
     if (!m_mayMap)
@@ -111,6 +137,17 @@ std::size_t MemorySource::read(char* dst, std::size_t size)
     const std::size_t n = std::min({size, m_chunk, m_data.size() - m_pos});
     std::memcpy(dst, m_data.data() + m_pos, n);
     m_pos += n;
+    return n;
+}
+
+std::size_t MemorySource::readAt(char* dst, std::size_t size, std::uint64_t offset)
+{
+    if (!m_seekable)
+        return ByteSource::readAt(dst, size, offset);
+    if (offset >= m_data.size())
+        return 0;
+    const std::size_t n = std::min({size, m_chunk, m_data.size() - static_cast<std::size_t>(offset)});
+    std::memcpy(dst, m_data.data() + offset, n);
     return n;
 }
 

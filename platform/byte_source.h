@@ -34,6 +34,12 @@ public:
     // Size in bytes from where the input starts (the read position it was
     // handed over at) to its end, when known in advance; else 0.
     virtual std::uint64_t size() const { return 0; }
+    // Whether readAt() may be called.
+    virtual bool positional() const { return false; }
+    // Reads up to `size` bytes from `offset` bytes after where the input
+    // starts, without moving the read position; 0 at the end. Only for a
+    // positional() source; several threads may call it at once.
+    virtual std::size_t readAt(char* dst, std::size_t size, std::uint64_t offset);
     virtual const std::string& path() const = 0;
 };
 
@@ -54,6 +60,8 @@ public:
     bool seekable() const override { return m_regular; }
     std::unique_ptr<MappedFile> mapRest(std::size_t held, std::size_t slack) override;
     std::uint64_t size() const override { return m_size; }
+    bool positional() const override { return m_regular; }
+    std::size_t readAt(char* dst, std::size_t size, std::uint64_t offset) override;
     const std::string& path() const override { return m_path; }
     int fd() const { return m_fd; }
 
@@ -65,6 +73,7 @@ private:
     bool m_regular = false;
     bool m_mayMap = false;
     std::uint64_t m_size = 0;
+    std::uint64_t m_begin = 0;     // a regular file's read position when it was handed over
     std::uint64_t m_endAtOpen = 0; // a regular file's size when it was handed over
 };
 
@@ -76,6 +85,8 @@ public:
     std::size_t read(char* dst, std::size_t size) override;
     bool seekable() const override { return m_seekable; }
     std::uint64_t size() const override { return m_data.size(); }
+    bool positional() const override { return m_seekable; }
+    std::size_t readAt(char* dst, std::size_t size, std::uint64_t offset) override;
     const std::string& path() const override { return m_path; }
 
 private:

@@ -167,6 +167,8 @@ public:
     char* limit() { return m_buf.get() + m_capacity; }
     std::size_t capacity() const { return m_capacity; }
     void flush();
+    // Drops what the block holds, unwritten.
+    void discard() { m_used = 0; }
 
 private:
     void appendLarge(const char* data, std::size_t size);

@@ -80,6 +80,23 @@ void TextInput::start()
     findFirstLineEnd();
 }
 
+void TextInput::startWithin()
+{
+    if (m_encoding == Encoding::Bytes) {
+        m_mode = CharMode::Bytes;
+    } else {
+        m_mode = CharMode::Utf8;
+        m_detected = m_undecided = m_encoding == Encoding::Auto;
+    }
+}
+
+CharMode TextInput::detectMode(const char* window, std::size_t size)
+{
+    const bool atRealEnd = size <= kDetectWindow;
+    const utf8::Tally t = utf8::tally(window, std::min(size, kDetectWindow), atRealEnd);
+    return t.valid > t.invalid ? CharMode::Utf8 : CharMode::Bytes;
+}
+
 void TextInput::findFirstLineEnd()
 {
     // The same bounded look on every input, file or pipe, so that the same
@@ -102,6 +119,8 @@ void TextInput::findFirstLineEnd()
 
 void TextInput::settleMode()
 {
+    if (m_refuseToSettle)
+        throw ModeUnsettled{};
     // Every byte handed out so far was ASCII: the first one above 0x7F is among
     // the bytes held, from m_begin on.
     const char* first = m_data + m_begin;
@@ -123,9 +142,7 @@ void TextInput::settleMode()
             break;
         window.append(m_head, old);
     }
-    const bool atRealEnd = window.size() <= kDetectWindow;
-    const utf8::Tally t = utf8::tally(window.data(), std::min(window.size(), kDetectWindow), atRealEnd);
-    m_mode = t.valid > t.invalid ? CharMode::Utf8 : CharMode::Bytes;
+    m_mode = detectMode(window.data(), window.size());
     m_undecided = false;
 }
 

@@ -22,6 +22,9 @@ enum class CharMode { Bytes, Utf8 };
 
 enum class LineEnd { Lf, CrLf };
 
+// Thrown by a TextInput told to refuseToSettle() where it would settle the mode.
+struct ModeUnsettled {};
+
 // A run of characters of the current line, without its line end. A long line
 // comes in several segments, each ending on a character boundary; the last one
 // has `endsLine` set.
@@ -54,8 +57,20 @@ public:
     TextInput(ByteSource& source, Encoding encoding, const JobControl& control, std::size_t blockSize = kDefaultBlock);
 
     // Reads the head of the input: the byte-order mark and the first line end.
-    // Must be called once before next().
+    // Must be called once before next(), or startWithin() instead.
     void start();
+    // Starts at a line start within an input whose head has been read
+    // elsewhere: no byte-order mark, no first line end to look for. Under
+    // Encoding::Auto every byte before was ASCII: the mode is still to be
+    // settled, as at the start of an input.
+    void startWithin();
+    // Under Encoding::Auto, throws ModeUnsettled where the mode would be
+    // settled, instead of settling it: before any byte above 0x7F is handed
+    // out.
+    void refuseToSettle() { m_refuseToSettle = true; }
+    // How the bytes of a window taken from an input's first byte above 0x7F
+    // are counted: kDetectWindow bytes, and one more when the input goes on.
+    static CharMode detectMode(const char* window, std::size_t size);
 
     // How characters are counted. Under Encoding::Auto without a byte-order
     // mark, the mode is settled when the first byte above 0x7F comes up, before
@@ -213,6 +228,7 @@ private:
     CharMode m_mode = CharMode::Bytes;
     bool m_detected = false;
     bool m_undecided = false; // detected, and no byte above 0x7F met yet
+    bool m_refuseToSettle = false;
     bool m_bom = false;
     LineEnd m_firstLineEnd = LineEnd::Lf;
 };

@@ -16,6 +16,9 @@ ctest --preset ci -j "$jobs"
 # Once more on the portable character kernels, which processors without
 # AVX2 (and other architectures) run.
 FWPREP_SIMD=portable ctest --preset ci -j "$jobs"
+# The programs' tests once more with a split of any file but the smallest on
+# two threads taking 4 KiB at a time (the job suites run both ways anyway).
+FWPREP_CHUNK=4096 ctest --preset ci -j "$jobs" -R 'tst_cli|tst_job_faults'
 
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"

@@ -125,7 +125,7 @@ void TestSplit::split()
     QFETCH(QByteArray, expected);
     const JobParams params{JobKind::Split, count, width, Encoding(encoding), LineEndChoice(eol)};
     for (const auto& f : test::framings()) {
-        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk);
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, nullptr, f.threadChunk);
         QCOMPARE(QByteArray::fromStdString(out), expected);
     }
 }
@@ -232,15 +232,17 @@ void TestSplit::layout()
     }
     for (const auto& f : test::framings()) {
         JobStats stats;
-        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats);
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats, f.threadChunk);
         QCOMPARE(QByteArray::fromStdString(out), expected);
         QCOMPARE(stats.cut, std::uint64_t(cut));
         QCOMPARE(stats.firstCut, std::uint64_t(firstCut));
-    }
-    if (cut > 0) {
-        // Under the strict rule the first cut line fails the job.
-        params.strict = true;
-        QCOMPARE(test::failingLine(input.toStdString(), params, 64, 7), std::uint64_t(firstCut));
+        if (cut > 0) {
+            // Under the strict rule the first cut line fails the job.
+            JobParams strict = params;
+            strict.strict = true;
+            QCOMPARE(test::failingLine(input.toStdString(), strict, f.block, f.chunk, nullptr, f.threadChunk),
+                std::uint64_t(firstCut));
+        }
     }
 }
 

@@ -259,6 +259,12 @@ void TestCliFaults::outputs_data()
     row("a link to /dev/stdout", "ln -s /dev/stdout link; { echo header; " + split + "-o link in.txt; } > got.txt",
         0, "", "got.txt", "header\nab\n");
     row("/dev/stdout into a pipe", split + "-o /dev/stdout in.txt | cat > got.txt", 0, "", "got.txt", "ab\n");
+    // A split on two threads whose reader goes away: SIGPIPE ends it, as on
+    // one thread, whichever thread wrote.
+    row("split on threads into a pipe closed early",
+        "awk 'BEGIN { for (i = 0; i < 100000; i++) print \"abcdefghij\" }' > big.txt; "
+        "{ FWPREP_CHUNK=4096 $CLI split -n3 -w2 big.txt; echo $? > status.txt; } | head -c 1 > /dev/null",
+        0, "", "status.txt", "141\n");
     // Written in place, a failure or a cancel leaves what went out before,
     // and the message does not claim otherwise.
     row("--strict on /dev/stdout", "{ echo header; $CLI split -n1 -w1 --strict -o /dev/stdout in.txt; } > got.txt", 1,

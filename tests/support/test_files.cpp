@@ -39,11 +39,16 @@ QStringList entries(const QString& folder)
 namespace fwprep::test {
 
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, bool seekable, JobStats* stats)
+    std::size_t chunk, bool seekable, JobStats* stats, std::size_t threadChunk)
 {
     MemorySource source(input, chunk, seekable);
     StringSink sink;
-    const JobStats result = runTransform(source, sink, params, JobControl{}, blockSize);
+    ThreadPlan plan;
+    plan.threads = threadChunk > 0 ? 2 : 1;
+    plan.chunk = std::max<std::size_t>(threadChunk, 1);
+    plan.minInput = 2 * plan.chunk;
+    plan.longLine = 0;
+    const JobStats result = runTransform(source, sink, params, JobControl{}, blockSize, plan);
     if (stats != nullptr)
         *stats = result;
     return sink.text;
@@ -62,10 +67,10 @@ std::string asciiThen(std::size_t at, const std::string& tail)
 }
 
 std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, std::string* message)
+    std::size_t chunk, std::string* message, std::size_t threadChunk)
 {
     try {
-        transformBytes(input, params, blockSize, chunk);
+        transformBytes(input, params, blockSize, chunk, true, nullptr, threadChunk);
     } catch (const DataError& e) {
         if (message != nullptr)
             *message = e.what();
@@ -102,6 +107,7 @@ const std::vector<Framing>& framings()
 {
     static const std::vector<Framing> all = {
         {8, 1}, {8, 5}, {9, 3}, {13, 64}, {64, 7}, {4096, 1000}, {std::size_t{1} << 20, SIZE_MAX},
+        {8, 5, 2}, {9, 3, 7}, {64, 7, 1}, {4096, 1000, 33},
     };
     return all;
 }

@@ -23,14 +23,16 @@ namespace fwprep::test {
 
 // Runs a job on bytes in memory and returns the output bytes.
 // `stats`, when given, receives the job's counts.
+// A split with `threadChunk` runs on two threads taking chunks of that many
+// bytes; without, on one.
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, bool seekable = true, JobStats* stats = nullptr);
+    std::size_t chunk, bool seekable = true, JobStats* stats = nullptr, std::size_t threadChunk = 0);
 
 // Runs a job that is to fail on its data (malformed CSV, a cut under the
 // strict rule): the line that the failure names, and its words in `message`;
 // 0 when the job does not fail.
 std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, std::string* message = nullptr);
+    std::size_t chunk, std::string* message = nullptr, std::size_t threadChunk = 0);
 
 // A job with a layout: `widths` and `align` as --width and --align take them
 // ("3,0,2", "lrl" or one letter for all), `fill` one character for all or one
@@ -46,10 +48,12 @@ std::string asciiThen(std::size_t at, const std::string& tail);
 constexpr std::size_t kSecondBlockEnd = (std::size_t{1} << 20) + (std::size_t{64} << 10);
 
 // Block and read sizes that every in-memory case is replayed with: tiny blocks
-// put line and character boundaries at every possible place.
+// put line and character boundaries at every possible place; and a split's
+// tiny thread chunks, every chunk edge.
 struct Framing {
     std::size_t block;
     std::size_t chunk;
+    std::size_t threadChunk = 0;
 };
 const std::vector<Framing>& framings();
 

@@ -1,0 +1,481 @@
+#include "split_threads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "errors.h"
+#include "split.h"
+#include "text_input.h"
+
+namespace fwprep {
+
+namespace {
+
+constexpr std::uint64_t kNoMark = UINT64_MAX;
+
+// The bytes of an input from `begin` on, up to and with the first LF at or
+// after `mark` (to the input's end when there is none, or no mark).
+class RangeSource final : public ByteSource {
+public:
+    RangeSource(ByteSource& input, std::uint64_t begin, std::uint64_t mark)
+        : m_input(input)
+        , m_pos(begin)
+        , m_mark(mark)
+    {
+    }
+
+    std::size_t read(char* dst, std::size_t size) override
+    {
+        if (m_done || size == 0)
+            return 0;
+        std::size_t got = m_input.readAt(dst, size, m_pos);
+        if (got == 0) {
+            m_done = true;
+            return 0;
+        }
+        if (m_pos + got > m_mark) {
+            const std::size_t from = m_mark > m_pos ? static_cast<std::size_t>(m_mark - m_pos) : 0;
+            if (const void* lf = std::memchr(dst + from, '\n', got - from)) {
+                got = static_cast<std::size_t>(static_cast<const char*>(lf) - dst) + 1;
+                m_done = true;
+            }
+        }
+        m_pos += got;
+        return got;
+    }
+    const std::string& path() const override { return m_input.path(); }
+
+private:
+    ByteSource& m_input;
+    std::uint64_t m_pos;
+    const std::uint64_t m_mark;
+    bool m_done = false;
+};
+
+// The place after the first LF in [from, to) of the input; none when the
+// input ends or `to` comes first.
+std::optional<std::uint64_t> afterLineEnd(ByteSource& input, std::uint64_t from, std::uint64_t to)
+{
+    // Most lines end within a few bytes: a small read first, larger ones for
+    // a long line.
+    std::string buf(4096, '\0');
+    while (from < to) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), to - from));
+        const std::size_t got = input.readAt(buf.data(), want, from);
+        if (got == 0)
+            return std::nullopt;
+        if (const void* lf = std::memchr(buf.data(), '\n', got))
+            return from + static_cast<std::uint64_t>(static_cast<const char*>(lf) - buf.data()) + 1;
+        from += got;
+        if (buf.size() < (std::size_t{256} << 10))
+            buf.resize(4 * buf.size());
+    }
+    return std::nullopt;
+}
+
+// Reads up to `size` bytes from `offset` on, as many as the input has.
+std::string readSpan(ByteSource& input, std::uint64_t offset, std::size_t size)
+{
+    std::string bytes(size, '\0');
+    std::size_t have = 0;
+    while (have < size) {
+        const std::size_t got = input.readAt(bytes.data() + have, size - have, offset + have);
+        if (got == 0)
+            break;
+        have += got;
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+// A thread's chunk was given up because an earlier one failed.
+struct Abandoned {};
+
+// One split shared among threads. Chunk k holds the lines that begin in
+// [k * chunk, (k + 1) * chunk) of the input: it begins after the first LF at
+// or after its mark k * chunk - 1 and ends with the first LF at or after the
+// next chunk's mark, so that every line falls in exactly one chunk. A thread
+// takes the next chunk, splits it into a buffer of its own, and when every
+// chunk before has gone out, writes it; a chunk whose buffer grows past
+// twice the chunk size waits for that and writes on directly. Under
+// Encoding::Auto, when the mode was not settled before the chunks begin, a
+// chunk meets every byte as ASCII or gives up: from the first chunk that holds
+// any other byte (or grows past its buffer) on, one thread does the rest, as
+// it would have from the input's start.
+class SplitRun {
+public:
+    SplitRun(ByteSource& input, OutputSink& sink, const JobParams& params, const JobControl& control,
+        std::size_t blockSize, const ThreadPlan& plan)
+        : m_input(input)
+        , m_sink(sink)
+        , m_params(params)
+        , m_userControl(control)
+        , m_blockSize(blockSize)
+        , m_plan(plan)
+        , m_chunks(std::max<std::uint64_t>(1, (input.size() + plan.chunk - 1) / plan.chunk))
+    {
+        m_chunkControl.cancel = &m_abort;
+    }
+
+    // False, having written nothing, when the input's lines are long or the
+    // first chunk gave up.
+    bool run(JobStats& stats)
+    {
+        settleHead();
+        if (m_longLines)
+            return false;
+        std::vector<std::thread> helpers;
+        {
+            // The helpers leave the signals sent to the process to the main
+            // thread, and take only those their own doing raises: a SIGPIPE
+            // from a write ends the program as it would on one thread. Its
+            // handler may run on a helper: no temporary output file is listed
+            // or taken off the list while they run (see removeTemporaryFiles()).
+            sigset_t all;
+            sigset_t old;
+            sigfillset(&all);
+            for (const int own : {SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+                sigdelset(&all, own);
+            pthread_sigmask(SIG_SETMASK, &all, &old);
+            try {
+                for (unsigned i = 1; i < m_plan.threads; ++i)
+                    helpers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                // No more threads to be had: those there are do the work.
+            }
+            pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        }
+        work();
+        for (std::thread& t : helpers)
+            t.join();
+        if (m_error) {
+            try {
+                std::rethrow_exception(m_error);
+            } catch (const DataError& d) {
+                throw DataError(m_linesBefore + d.line, d.what());
+            }
+        }
+        if (m_restartAt == 0)
+            return false;
+        if (m_restartAt != kNone)
+            runRest();
+        stats = m_total;
+        stats.mode = m_mode;
+        stats.modeDetected = m_params.encoding == Encoding::Auto && !m_bom;
+        stats.asciiOnly = stats.modeDetected && m_undecided;
+        stats.byteOrderMark = m_bom;
+        stats.crlf = m_lineEnd.size() == 2;
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kNone = SIZE_MAX;
+
+    // The output of a thread's chunks. Until its chunk has the turn, a
+    // thread holds the chunk's output in its OutputBuffer (twice the chunk,
+    // and no smaller than one thread's, whose size decides some of the
+    // split's paths); should that fill up, the thread waits for the turn and
+    // writes on directly.
+    class ChunkSink final : public OutputSink {
+    public:
+        explicit ChunkSink(SplitRun& run)
+            : m_run(run)
+        {
+        }
+        void begin(std::size_t index)
+        {
+            m_index = index;
+            m_direct = false;
+        }
+        // The chunk has the turn.
+        void goDirect() { m_direct = true; }
+        void write(const char* data, std::size_t size) override
+        {
+            if (!m_direct) {
+                if (m_run.m_undecided)
+                    throw ModeUnsettled{}; // may not go out before its mode is known
+                m_run.waitForTurn(m_index);
+                m_direct = true;
+            }
+            m_run.m_sink.write(data, size);
+        }
+
+    private:
+        SplitRun& m_run;
+        std::size_t m_index = 0;
+        bool m_direct = false;
+    };
+
+    struct Worker {
+        explicit Worker(SplitRun& run)
+            : sink(run)
+            , out(sink, std::max(2 * run.m_plan.chunk, run.m_blockSize))
+        {
+        }
+        ChunkSink sink;
+        OutputBuffer out;
+    };
+
+    struct Outcome {
+        JobStats stats;
+        std::uint64_t begin = 0;
+        std::exception_ptr error;
+        bool restart = false;
+        bool abandoned = false;
+    };
+
+    // The byte-order mark, the output line end and, where the input says so
+    // early, the character mode: as runTransform() settles them.
+    void settleHead()
+    {
+        RangeSource all(m_input, 0, kNoMark);
+        TextInput head(all, m_params.encoding, m_userControl, m_blockSize);
+        head.start();
+        m_bom = head.hasByteOrderMark();
+        bool crlf = head.firstLineEnd() == LineEnd::CrLf;
+        if (m_params.lineEnd != LineEndChoice::Auto)
+            crlf = m_params.lineEnd == LineEndChoice::CrLf;
+        m_lineEnd = crlf ? "\r\n" : "\n";
+        m_prefix = m_bom ? "\xEF\xBB\xBF" : "";
+        const std::string first = readSpan(m_input, 0, m_plan.chunk);
+        const auto lines = static_cast<std::uint64_t>(std::count(first.begin(), first.end(), '\n'));
+        m_longLines = m_plan.longLine > 0 && lines * m_plan.longLine < first.size();
+        m_encoding = m_params.encoding;
+        m_mode = m_encoding == Encoding::Bytes ? CharMode::Bytes : CharMode::Utf8;
+        if (m_encoding != Encoding::Auto || m_bom) {
+            if (m_bom)
+                m_encoding = Encoding::Utf8;
+            return;
+        }
+        // Detected from the window at the first byte above 0x7F, when the
+        // first chunk's bytes hold one.
+        const auto high = std::find_if(first.begin(), first.end(), [](char c) { return (c & 0x80) != 0; });
+        if (high == first.end()) {
+            m_undecided = true;
+            return;
+        }
+        const std::string window = readSpan(
+            m_input, static_cast<std::uint64_t>(high - first.begin()), TextInput::kDetectWindow + 1);
+        m_mode = TextInput::detectMode(window.data(), window.size());
+        m_encoding = m_mode == CharMode::Utf8 ? Encoding::Utf8 : Encoding::Bytes;
+    }
+
+    // Returns once chunk `index` has the turn; throws Abandoned when it never will.
+    void waitForTurn(std::size_t index)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_turned.wait(lock, [&] { return m_turn == index || m_stop; });
+        if (m_turn != index)
+            throw Abandoned{};
+    }
+
+    void work()
+    {
+        Worker w(*this); // kept from chunk to chunk: its pages are touched once
+        for (;;) {
+            const std::size_t k = m_next.fetch_add(1);
+            if (k >= m_chunks || m_abort)
+                return;
+            Outcome o = runChunk(k, w);
+            finish(k, w, o);
+        }
+    }
+
+    Outcome runChunk(std::size_t k, Worker& w)
+    {
+        Outcome o;
+        w.sink.begin(k);
+        try {
+            if (k > 0) {
+                const std::uint64_t mark = k * m_plan.chunk - 1;
+                const std::uint64_t next = k + 1 < m_chunks ? mark + m_plan.chunk : kNoMark;
+                const auto begin = afterLineEnd(m_input, mark, next);
+                if (!begin)
+                    return o; // no line begins in it
+                o.begin = *begin;
+            }
+            const std::uint64_t end = k + 1 < m_chunks ? (k + 1) * m_plan.chunk - 1 : kNoMark;
+            RangeSource range(m_input, o.begin, end);
+            TextInput in(range, m_encoding, m_chunkControl, m_blockSize);
+            if (k == 0)
+                in.start();
+            else
+                in.startWithin();
+            if (m_undecided)
+                in.refuseToSettle();
+            // What was made before a failure goes out, as on one thread.
+            splitLines(in, w.out, m_params, m_lineEnd, k == 0 ? m_prefix : std::string_view(""), o.stats);
+        } catch (const DataError&) {
+            o.error = std::current_exception();
+            return o;
+        } catch (const ModeUnsettled&) {
+            o.restart = true;
+        } catch (const Abandoned&) {
+            o.abandoned = true;
+        } catch (const Cancelled&) {
+            if (m_abort && !m_userControl.cancelled())
+                o.abandoned = true;
+            else
+                o.error = std::current_exception();
+        } catch (...) {
+            o.error = std::current_exception();
+        }
+        if (o.error || o.restart || o.abandoned)
+            w.out.discard();
+        return o;
+    }
+
+    // With the turn: the chunk's output goes out and its counts are added, or
+    // its failure ends the run.
+    void finish(std::size_t k, Worker& w, Outcome& o)
+    {
+        try {
+            waitForTurn(k);
+        } catch (const Abandoned&) {
+            w.out.discard();
+            return;
+        }
+        w.sink.goDirect();
+        try {
+            w.out.flush();
+        } catch (...) {
+            if (!o.error)
+                o.error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (o.restart) {
+            m_restartAt = k;
+            m_restartBegin = o.begin;
+        } else if (o.error) {
+            m_error = o.error;
+        } else {
+            add(o.stats);
+            ++m_turn;
+            m_turned.notify_all();
+            return;
+        }
+        m_stop = true;
+        m_abort = true;
+        m_turned.notify_all();
+    }
+
+    void add(const JobStats& s)
+    {
+        if (s.cut > 0 && m_total.cut == 0)
+            m_total.firstCut = m_linesBefore + s.firstCut;
+        if (s.leftOut > 0 && m_total.leftOut == 0)
+            m_total.firstLeftOut = m_linesBefore + s.firstLeftOut;
+        m_total.cut += s.cut;
+        m_total.leftOut += s.leftOut;
+        m_total.linesRead += s.linesRead;
+        m_total.linesWritten += s.linesWritten;
+        m_linesBefore += s.linesRead;
+    }
+
+    // One thread from the chunk that gave up on: every byte before it was
+    // ASCII, so the mode is still to be settled there.
+    void runRest()
+    {
+        RangeSource rest(m_input, m_restartBegin, kNoMark);
+        TextInput in(rest, Encoding::Auto, m_userControl, m_blockSize);
+        in.startWithin();
+        OutputBuffer out(m_sink, m_blockSize);
+        JobStats s;
+        try {
+            splitLines(in, out, m_params, m_lineEnd, "", s);
+        } catch (const DataError& d) {
+            out.flush();
+            throw DataError(m_linesBefore + d.line, d.what());
+        }
+        out.flush();
+        add(s);
+        m_mode = in.charMode();
+        m_undecided = !in.modeSettled();
+    }
+
+    ByteSource& m_input;
+    OutputSink& m_sink;
+    const JobParams& m_params;
+    const JobControl& m_userControl;
+    JobControl m_chunkControl; // cancelled when the run stops
+    const std::size_t m_blockSize;
+    const ThreadPlan m_plan;
+    const std::uint64_t m_chunks;
+
+    // Settled before the threads start.
+    bool m_bom = false;
+    std::string_view m_lineEnd;
+    std::string_view m_prefix;
+    Encoding m_encoding = Encoding::Auto;
+    CharMode m_mode = CharMode::Utf8;
+    bool m_undecided = false; // Auto, and no byte above 0x7F in the first chunk
+    bool m_longLines = false; // the first chunk's lines are long: reading is all the work
+
+    std::atomic<std::size_t> m_next{0}; // the next chunk to take
+    std::atomic<bool> m_abort{false};
+    std::mutex m_mutex;
+    std::condition_variable m_turned;
+    // Under m_mutex, or the turn's holder's.
+    std::size_t m_turn = 0; // the chunk whose output goes out next
+    bool m_stop = false;
+    JobStats m_total;
+    std::uint64_t m_linesBefore = 0; // lines of the chunks gone out
+    std::exception_ptr m_error;
+    std::size_t m_restartAt = kNone;
+    std::uint64_t m_restartBegin = 0;
+};
+
+unsigned parseCount(const char* text, unsigned fallback)
+{
+    if (text == nullptr || *text == '\0')
+        return fallback;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    return *end == '\0' && v >= 1 && v <= 64 ? static_cast<unsigned>(v) : fallback;
+}
+
+} // namespace
+
+ThreadPlan threadPlanFromEnvironment()
+{
+    ThreadPlan plan;
+    plan.threads = parseCount(std::getenv("FWPREP_THREADS"), std::min(2u, std::max(1u, std::thread::hardware_concurrency())));
+    if (const char* chunk = std::getenv("FWPREP_CHUNK"); chunk != nullptr && *chunk != '\0') {
+        char* end = nullptr;
+        const unsigned long long v = std::strtoull(chunk, &end, 10);
+        if (*end == '\0' && v >= 1 && v <= (std::uint64_t{1} << 30)) {
+            plan.chunk = static_cast<std::size_t>(v);
+            plan.minInput = 2 * plan.chunk;
+            plan.longLine = 0;
+        }
+    }
+    return plan;
+}
+
+std::optional<JobStats> splitOnThreads(ByteSource& source, OutputSink& sink, const JobParams& params,
+    const JobControl& control, std::size_t blockSize, const ThreadPlan& plan)
+{
+    const bool hasColumns = !params.layout.empty() || params.count > 0;
+    if (params.kind != JobKind::Split || !hasColumns || plan.threads < 2 || control.progress || !source.positional()
+        || source.size() < plan.minInput)
+        return std::nullopt;
+    SplitRun run(source, sink, params, control, blockSize, plan);
+    JobStats stats;
+    if (!run.run(stats))
+        return std::nullopt;
+    return stats;
+}
+
+} // namespace fwprep
