@@ -24,6 +24,7 @@ namespace fwprep {
 namespace {
 
 constexpr std::uint64_t kNoMark = UINT64_MAX;
+constexpr std::size_t kDefaultChunk = ThreadPlan{}.chunk;
 
 // The bytes of an input from `begin` on, up to and with the first LF at or
 // after `mark` (to the input's end when there is none, or no mark).
@@ -249,7 +250,9 @@ private:
             crlf = m_params.lineEnd == LineEndChoice::CrLf;
         m_lineEnd = crlf ? "\r\n" : "\n";
         m_prefix = m_bom ? "\xEF\xBB\xBF" : "";
-        const std::string first = readSpan(m_input, 0, m_plan.chunk);
+        // The first chunk's bytes, 1 MiB at most: a byte above 0x7F further
+        // on makes that chunk give up.
+        const std::string first = readSpan(m_input, 0, std::min(m_plan.chunk, kDefaultChunk));
         const auto lines = static_cast<std::uint64_t>(std::count(first.begin(), first.end(), '\n'));
         m_longLines = m_plan.longLine > 0 && lines * m_plan.longLine < first.size();
         m_encoding = m_params.encoding;
@@ -281,15 +284,25 @@ private:
             throw Abandoned{};
     }
 
-    void work()
+    void work() noexcept
     {
-        Worker w(*this); // kept from chunk to chunk: its pages are touched once
-        for (;;) {
-            const std::size_t k = m_next.fetch_add(1);
-            if (k >= m_chunks || m_abort)
-                return;
-            Outcome o = runChunk(k, w);
-            finish(k, w, o);
+        try {
+            Worker w(*this); // kept from chunk to chunk: its pages are touched once
+            for (;;) {
+                const std::size_t k = m_next.fetch_add(1);
+                if (k >= m_chunks || m_abort)
+                    return;
+                Outcome o = runChunk(k, w);
+                finish(k, w, o);
+            }
+        } catch (...) {
+            // Out of memory for a thread's buffers: the run ends with that.
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_error)
+                m_error = std::current_exception();
+            m_stop = true;
+            m_abort = true;
+            m_turned.notify_all();
         }
     }
 
@@ -455,7 +468,7 @@ ThreadPlan threadPlanFromEnvironment()
     if (const char* chunk = std::getenv("FWPREP_CHUNK"); chunk != nullptr && *chunk != '\0') {
         char* end = nullptr;
         const unsigned long long v = std::strtoull(chunk, &end, 10);
-        if (*end == '\0' && v >= 1 && v <= (std::uint64_t{1} << 30)) {
+        if (*end == '\0' && v >= 1 && v <= (std::uint64_t{16} << 20)) {
             plan.chunk = static_cast<std::size_t>(v);
             plan.minInput = 2 * plan.chunk;
             plan.longLine = 0;

@@ -11,7 +11,8 @@
 namespace fwprep {
 
 // How a split may share its work among threads: FWPREP_THREADS (1: one
-// thread) and FWPREP_CHUNK (bytes a thread takes at a time; inputs of two
+// thread; at most 64) and FWPREP_CHUNK (bytes a thread takes at a time, at
+// most 16 MiB; inputs of two
 // chunks or more then qualify whatever their lines, which tests use to reach
 // every chunk edge).
 struct ThreadPlan {
