@@ -36,12 +36,7 @@ struct FuzzCase {
 // The threads a case's split runs on.
 inline ThreadPlan threadPlan(const FuzzCase& c)
 {
-    ThreadPlan plan;
-    plan.threads = c.threadChunk > 0 ? 2 : 1;
-    plan.chunk = std::max<std::size_t>(c.threadChunk, 1);
-    plan.minInput = 2 * plan.chunk;
-    plan.longLine = 0;
-    return plan;
+    return ThreadPlan::chunked(c.threadChunk);
 }
 
 constexpr std::size_t kHeader = 7;

@@ -1,4 +1,5 @@
 #pragma once
+#include <string_view>
 #include <vector>
 
 #include "text_input.h"
@@ -25,6 +26,21 @@ struct Column {
     Align align = Align::Right;
     char fill = ' ';
 };
+
+// What an output's lines end with and what goes before the first: from the
+// input's first line end (unless the choice says otherwise) and its byte-order
+// mark.
+struct OutputEnds {
+    std::string_view lineEnd;
+    std::string_view prefix;
+};
+inline OutputEnds outputEnds(const TextInput& in, LineEndChoice choice)
+{
+    bool crlf = in.firstLineEnd() == LineEnd::CrLf;
+    if (choice != LineEndChoice::Auto)
+        crlf = choice == LineEndChoice::CrLf;
+    return {crlf ? "\r\n" : "\n", in.hasByteOrderMark() ? "\xEF\xBB\xBF" : ""};
+}
 
 struct JobParams {
     JobKind kind = JobKind::Split;

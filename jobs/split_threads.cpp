@@ -245,11 +245,9 @@ private:
         TextInput head(all, m_params.encoding, m_userControl, m_blockSize);
         head.start();
         m_bom = head.hasByteOrderMark();
-        bool crlf = head.firstLineEnd() == LineEnd::CrLf;
-        if (m_params.lineEnd != LineEndChoice::Auto)
-            crlf = m_params.lineEnd == LineEndChoice::CrLf;
-        m_lineEnd = crlf ? "\r\n" : "\n";
-        m_prefix = m_bom ? "\xEF\xBB\xBF" : "";
+        const OutputEnds ends = outputEnds(head, m_params.lineEnd);
+        m_lineEnd = ends.lineEnd;
+        m_prefix = ends.prefix;
         // The first chunk's bytes, 1 MiB at most: a byte above 0x7F further
         // on makes that chunk give up.
         const std::string first = readSpan(m_input, 0, std::min(m_plan.chunk, kDefaultChunk));
@@ -469,9 +467,9 @@ ThreadPlan threadPlanFromEnvironment()
         char* end = nullptr;
         const unsigned long long v = std::strtoull(chunk, &end, 10);
         if (*end == '\0' && v >= 1 && v <= (std::uint64_t{16} << 20)) {
-            plan.chunk = static_cast<std::size_t>(v);
-            plan.minInput = 2 * plan.chunk;
-            plan.longLine = 0;
+            const unsigned threads = plan.threads;
+            plan = ThreadPlan::chunked(static_cast<std::size_t>(v));
+            plan.threads = threads;
         }
     }
     return plan;

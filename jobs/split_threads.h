@@ -23,6 +23,18 @@ struct ThreadPlan {
     // one thread: such lines cost little but their reading, and one thread
     // reads as fast as two. 0: no such rule.
     std::uint64_t longLine = 4096;
+
+    // Two threads taking `chunk` bytes at a time, on any input of two chunks
+    // whatever its lines (tests: chunk edges everywhere); 0 bytes: one thread.
+    static ThreadPlan chunked(std::size_t chunk)
+    {
+        ThreadPlan plan;
+        plan.threads = chunk > 0 ? 2 : 1;
+        plan.chunk = chunk > 0 ? chunk : 1;
+        plan.minInput = 2 * plan.chunk;
+        plan.longLine = 0;
+        return plan;
+    }
 };
 ThreadPlan threadPlanFromEnvironment();
 

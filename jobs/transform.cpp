@@ -15,11 +15,7 @@ JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& par
     TextInput in(source, params.encoding, control, blockSize);
     in.start();
 
-    bool crlf = in.firstLineEnd() == LineEnd::CrLf;
-    if (params.lineEnd != LineEndChoice::Auto)
-        crlf = params.lineEnd == LineEndChoice::CrLf;
-    const std::string_view lineEnd = crlf ? "\r\n" : "\n";
-    const std::string_view prefix = in.hasByteOrderMark() ? "\xEF\xBB\xBF" : "";
+    const auto [lineEnd, prefix] = outputEnds(in, params.lineEnd);
 
     JobStats stats;
     OutputBuffer out(sink, blockSize);
@@ -37,7 +33,7 @@ JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& par
     stats.modeDetected = in.modeDetected();
     stats.asciiOnly = in.modeDetected() && !in.modeSettled();
     stats.byteOrderMark = in.hasByteOrderMark();
-    stats.crlf = crlf;
+    stats.crlf = lineEnd.size() == 2;
     return stats;
 }
 

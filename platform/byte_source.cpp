@@ -69,21 +69,26 @@ std::size_t FdSource::read(char* dst, std::size_t size)
             if (ready == 0 || (ready < 0 && errno == EINTR))
                 continue;
         }
-        const ssize_t got = ::read(m_fd, dst, size);
-        if (got > 0)
-            return static_cast<std::size_t>(got);
-        if (got == 0) {
-            // The end, or the file has been cut short meanwhile: that is no
-            // end of the input but a loss of its tail.
-            struct stat st {};
-            if (m_regular && size > 0 && ::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_endAtOpen)
-                throw IoError{IoError::Side::Input, m_path, kInputShrank};
-            return 0;
-        }
+        if (const auto n = taken(::read(m_fd, dst, size), size))
+            return *n;
+    }
+}
+
+std::optional<std::size_t> FdSource::taken(ssize_t got, std::size_t size) const
+{
+    if (got > 0)
+        return static_cast<std::size_t>(got);
+    if (got < 0) {
         if (errno == EINTR || errno == EAGAIN)
-            continue;
+            return std::nullopt;
         throw IoError{IoError::Side::Input, m_path, errno};
     }
+    // The end, or a regular file has been cut short meanwhile: that is no
+    // end of the input but a loss of its tail.
+    struct stat st {};
+    if (m_regular && size > 0 && ::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_endAtOpen)
+        throw IoError{IoError::Side::Input, m_path, kInputShrank};
+    return 0;
 }
 
 std::size_t FdSource::readAt(char* dst, std::size_t size, std::uint64_t offset)
@@ -91,17 +96,8 @@ std::size_t FdSource::readAt(char* dst, std::size_t size, std::uint64_t offset)
     for (;;) {
         if (m_control.cancelled())
             throw Cancelled{};
-        const ssize_t got = ::pread(m_fd, dst, size, static_cast<off_t>(m_begin + offset));
-        if (got > 0)
-            return static_cast<std::size_t>(got);
-        if (got == 0) {
-            struct stat st {};
-            if (size > 0 && ::fstat(m_fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_endAtOpen)
-                throw IoError{IoError::Side::Input, m_path, kInputShrank};
-            return 0;
-        }
-        if (errno != EINTR)
-            throw IoError{IoError::Side::Input, m_path, errno};
+        if (const auto n = taken(::pread(m_fd, dst, size, static_cast<off_t>(m_begin + offset)), size))
+            return *n;
     }
 }
 

@@ -2,7 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 
 #include "control.h"
 #include "mapped_file.h"
@@ -66,6 +68,11 @@ public:
     int fd() const { return m_fd; }
 
 private:
+    // What a read of `size` bytes that returned `got` gives: the bytes read,
+    // 0 at the end, nothing when it is to be tried again. Throws IoError for
+    // a failure, and at an end before the size the file had when handed over.
+    std::optional<std::size_t> taken(ssize_t got, std::size_t size) const;
+
     int m_fd;
     std::string m_path;
     JobControl m_control;

@@ -43,12 +43,7 @@ std::string transformBytes(const std::string& input, const JobParams& params, st
 {
     MemorySource source(input, chunk, seekable);
     StringSink sink;
-    ThreadPlan plan;
-    plan.threads = threadChunk > 0 ? 2 : 1;
-    plan.chunk = std::max<std::size_t>(threadChunk, 1);
-    plan.minInput = 2 * plan.chunk;
-    plan.longLine = 0;
-    const JobStats result = runTransform(source, sink, params, JobControl{}, blockSize, plan);
+    const JobStats result = runTransform(source, sink, params, JobControl{}, blockSize, ThreadPlan::chunked(threadChunk));
     if (stats != nullptr)
         *stats = result;
     return sink.text;
