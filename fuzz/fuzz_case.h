@@ -16,7 +16,7 @@
 #include "byte_source.h"
 #include "errors.h"
 #include "job_params.h"
-#include "split_threads.h"
+#include "threads.h"
 
 namespace fwprep::fuzzing {
 
@@ -30,10 +30,10 @@ struct FuzzCase {
     int count = 0;
     int width = 0;
     std::uint64_t failAt = UINT64_MAX; // reading fails once this many bytes were handed out
-    std::size_t threadChunk = 0;       // a split's chunk on two threads; 0: one thread
+    std::size_t threadChunk = 0;       // a chunk of a job on two threads; 0: one thread
 };
 
-// The threads a case's split runs on.
+// The threads a case's job runs on.
 inline ThreadPlan threadPlan(const FuzzCase& c)
 {
     return ThreadPlan::chunked(c.threadChunk);

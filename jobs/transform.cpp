@@ -10,7 +10,7 @@ namespace fwprep {
 JobStats runTransform(ByteSource& source, OutputSink& sink, const JobParams& params, const JobControl& control,
     std::size_t blockSize, const ThreadPlan& plan)
 {
-    if (auto stats = splitOnThreads(source, sink, params, control, blockSize, plan))
+    if (auto stats = runOnThreads(source, sink, params, control, blockSize, plan))
         return *stats;
     TextInput in(source, params.encoding, control, blockSize);
     in.start();

@@ -95,7 +95,7 @@ void TestJoin::join()
     QFETCH(QByteArray, expected);
     const JobParams params{JobKind::Join, count, width, Encoding(encoding), LineEndChoice::Auto};
     for (const auto& f : test::framings()) {
-        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk);
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, nullptr, f.threadChunk);
         QCOMPARE(QByteArray::fromStdString(out), expected);
     }
 }
@@ -119,8 +119,6 @@ void TestJoin::lineStructure()
     std::string input;
     for (int i = 0; i < lines; ++i)
         input += std::string(std::size_t(i), 'v') + "\n";
-    const std::string out = test::transformBytes(input, {JobKind::Join, count, k}, 4096, 5);
-
     QList<int> expected;
     if (count >= 1) {
         for (int i = 0; i < lines / count; ++i)
@@ -130,11 +128,15 @@ void TestJoin::lineStructure()
     } else {
         expected << lines * k;
     }
-    QList<int> actual;
-    for (const QByteArray& line : QByteArray::fromStdString(out).split('\n'))
-        actual << int(line.size());
-    QCOMPARE(actual.takeLast(), 0); // the text ends with a line end
-    QCOMPARE(actual, expected);
+    // On one thread, and on two with records across chunk edges.
+    for (const std::size_t threadChunk : {0, 1, 4}) {
+        const std::string out = test::transformBytes(input, {JobKind::Join, count, k}, 4096, 5, true, nullptr, threadChunk);
+        QList<int> actual;
+        for (const QByteArray& line : QByteArray::fromStdString(out).split('\n'))
+            actual << int(line.size());
+        QCOMPARE(actual.takeLast(), 0); // the text ends with a line end
+        QCOMPARE(actual, expected);
+    }
 }
 
 void TestJoin::records_data()
@@ -243,15 +245,17 @@ void TestJoin::records()
                                                 : test::framings();
     for (const auto& f : framings) {
         JobStats stats;
-        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats);
+        const std::string out = test::transformBytes(input.toStdString(), params, f.block, f.chunk, true, &stats, f.threadChunk);
         QCOMPARE(QByteArray::fromStdString(out), expected);
         QCOMPARE((QList<int>{int(stats.cut), int(stats.firstCut), int(stats.leftOut), int(stats.firstLeftOut)}), loss);
-    }
-    if (loss != QList<int>{0, 0, 0, 0}) {
-        // Under the strict rule the first loss fails the job at its line.
-        params.strict = true;
-        const int first = loss[0] > 0 && (loss[2] == 0 || loss[1] <= loss[3]) ? loss[1] : loss[3];
-        QCOMPARE(test::failingLine(input.toStdString(), params, 4096, 1000), std::uint64_t(first));
+        if (loss != QList<int>{0, 0, 0, 0}) {
+            // Under the strict rule the first loss fails the job at its line.
+            JobParams strict = params;
+            strict.strict = true;
+            const int first = loss[0] > 0 && (loss[2] == 0 || loss[1] <= loss[3]) ? loss[1] : loss[3];
+            QCOMPARE(test::failingLine(input.toStdString(), strict, f.block, f.chunk, nullptr, f.threadChunk),
+                std::uint64_t(first));
+        }
     }
 }
 

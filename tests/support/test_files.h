@@ -23,8 +23,8 @@ namespace fwprep::test {
 
 // Runs a job on bytes in memory and returns the output bytes.
 // `stats`, when given, receives the job's counts.
-// A split with `threadChunk` runs on two threads taking chunks of that many
-// bytes; without, on one.
+// A split or join with `threadChunk` runs on two threads taking chunks of
+// that many bytes; without, on one.
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
     std::size_t chunk, bool seekable = true, JobStats* stats = nullptr, std::size_t threadChunk = 0);
 
@@ -48,8 +48,8 @@ std::string asciiThen(std::size_t at, const std::string& tail);
 constexpr std::size_t kSecondBlockEnd = (std::size_t{1} << 20) + (std::size_t{64} << 10);
 
 // Block and read sizes that every in-memory case is replayed with: tiny blocks
-// put line and character boundaries at every possible place; and a split's
-// tiny thread chunks, every chunk edge.
+// put line and character boundaries at every possible place; and tiny
+// thread chunks, every chunk edge.
 struct Framing {
     std::size_t block;
     std::size_t chunk;

@@ -1,7 +1,8 @@
-#include "split_threads.h"
+#include "threads.h"
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
@@ -15,7 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "columns.h"
 #include "errors.h"
+#include "join.h"
+#include "line_scan.h"
 #include "split.h"
 #include "text_input.h"
 
@@ -104,7 +108,132 @@ std::string readSpan(ByteSource& input, std::uint64_t offset, std::size_t size)
 // A thread's chunk was given up because an earlier one failed.
 struct Abandoned {};
 
-// One split shared among threads. Chunk k holds the lines that begin in
+// A join of n lines into one, made from a join of every line on its own: a
+// chunk of lines cannot know where in a record of n it begins until the lines
+// before it are counted, so its values go out one a line, each ended by an
+// LF, and here in the input's order every n-th LF becomes the output's line
+// end and the others are taken out. Values hold no LF: each is a line's text,
+// or the fill.
+class Regroup final : public OutputSink {
+public:
+    // `groupSize` 0: one record of every value.
+    Regroup(OutputSink& sink, std::size_t blockSize, std::size_t groupSize, std::string_view lineEnd)
+        : m_out(sink, blockSize)
+        , m_groupSize(groupSize)
+        , m_end(lineEnd)
+    {
+    }
+
+    void write(const char* data, std::size_t size) override
+    {
+        if (m_end.size() == 1)
+            regroup<false>(data, size);
+        else
+            regroup<true>(data, size);
+    }
+
+    // The last, incomplete record's line end.
+    void finish()
+    {
+        if (m_inGroup > 0)
+            m_out.append(m_end.data(), m_end.size());
+        m_out.flush();
+    }
+    void flush() { m_out.flush(); }
+
+private:
+    template <bool CrLf>
+    void regroup(const char* data, std::size_t size)
+    {
+        // Kept in locals: the stores through dst could otherwise change them.
+        std::size_t inGroup = m_inGroup;
+        const std::size_t groupSize = m_groupSize;
+        // Where an LF was: the line end when it ends a record. An LF line end
+        // is the LF itself, moved with the bytes before it.
+        const auto lineEnd = [&](char* dst) {
+            const bool ends = ++inGroup == groupSize;
+            inGroup = ends ? 0 : inGroup;
+            if constexpr (CrLf) {
+                if (ends) {
+                    *dst++ = '\r';
+                    *dst++ = '\n';
+                }
+                return dst;
+            } else {
+                return dst + ends;
+            }
+        };
+        // A slice's output fits the block with room for a 32-byte move past
+        // it: n >= 2 values give one line end, so no more than one line end
+        // comes without an LF taken out before it.
+        const std::size_t slice = m_out.capacity() - m_end.size() - 32;
+        for (const char* const end = data + size; data < end;) {
+            const auto n = std::min(static_cast<std::size_t>(end - data), slice);
+            const char* const stop = data + n;
+            char* dst = m_out.reserve(n + m_end.size() + 32);
+            // 32 bytes at a time, and the bytes up to each LF in them moved
+            // with one 32-byte move: no step waits for the one before.
+            for (; stop - data >= 64; data += 32) {
+                std::uint32_t lf = m_lf.match(data);
+                std::size_t from = 0;
+                for (; lf != 0; lf &= lf - 1) {
+                    const auto at = static_cast<std::size_t>(std::countr_zero(lf));
+                    std::memcpy(dst, data + from, 32);
+                    dst = lineEnd(dst + (at - from));
+                    from = at + 1;
+                }
+                std::memcpy(dst, data + from, 32);
+                dst += 32 - from;
+            }
+            for (; data < stop; ++data) {
+                *dst = *data;
+                dst = *data != '\n' ? dst + 1 : lineEnd(dst);
+            }
+            m_out.commit(dst);
+        }
+        m_inGroup = inGroup;
+    }
+
+    const ByteSet32<1> m_lf{'\n'};
+    OutputBuffer m_out;
+    const std::size_t m_groupSize;
+    const std::string_view m_end;
+    std::size_t m_inGroup = 0; // values on the current output line: all of them, with a group size of 0
+};
+
+// What a chunk of lines is made into, when a job can be shared among threads:
+// a split's lines each on their own; a join's, with one width, alignment and
+// fill for every column, each as a record of one value (see Regroup).
+struct ChunkJob {
+    JobParams params;
+    std::size_t groupSize = 1; // the join's values a record; 1: as they come
+};
+
+std::optional<ChunkJob> chunkJob(const JobParams& params)
+{
+    if (params.kind == JobKind::Split) {
+        if (params.layout.empty() && params.count <= 0)
+            return std::nullopt; // writes nothing
+        return ChunkJob{params};
+    }
+    if (params.format != RecordFormat::Lines)
+        return std::nullopt; // a quoted CSV field may go on past any line end
+    const Columns cols(params);
+    for (std::size_t i = 1; i < cols.count(); ++i)
+        if (cols[i].width != cols[0].width || cols[i].align != cols[0].align || cols[i].fill != cols[0].fill)
+            return std::nullopt;
+    ChunkJob job{params, cols.count()};
+    if (job.groupSize != 1) {
+        job.params.layout.clear();
+        job.params.count = 1;
+        job.params.width = cols[0].width;
+        job.params.align = cols[0].align;
+        job.params.fill = cols[0].fill;
+    }
+    return job;
+}
+
+// One split or join shared among threads. Chunk k holds the lines that begin in
 // [k * chunk, (k + 1) * chunk) of the input: it begins after the first LF at
 // or after its mark k * chunk - 1 and ends with the first LF at or after the
 // next chunk's mark, so that every line falls in exactly one chunk. A thread
@@ -115,13 +244,13 @@ struct Abandoned {};
 // chunk meets every byte as ASCII or gives up: from the first chunk that holds
 // any other byte (or grows past its buffer) on, one thread does the rest, as
 // it would have from the input's start.
-class SplitRun {
+class ThreadedRun {
 public:
-    SplitRun(ByteSource& input, OutputSink& sink, const JobParams& params, const JobControl& control,
+    ThreadedRun(ByteSource& input, OutputSink& sink, const ChunkJob& job, const JobControl& control,
         std::size_t blockSize, const ThreadPlan& plan)
         : m_input(input)
         , m_sink(sink)
-        , m_params(params)
+        , m_job(job)
         , m_userControl(control)
         , m_blockSize(blockSize)
         , m_plan(plan)
@@ -137,6 +266,8 @@ public:
         settleHead();
         if (m_longLines)
             return false;
+        if (m_job.groupSize != 1)
+            m_regroup.emplace(m_sink, m_blockSize, m_job.groupSize, m_lineEnd);
         std::vector<std::thread> helpers;
         {
             // The helpers leave the signals sent to the process to the main
@@ -165,6 +296,8 @@ public:
             try {
                 std::rethrow_exception(m_error);
             } catch (const DataError& d) {
+                if (m_regroup)
+                    m_regroup->flush(); // what was made before the failure goes out
                 throw DataError(m_linesBefore + d.line, d.what());
             }
         }
@@ -173,8 +306,13 @@ public:
         if (m_restartAt != kNone)
             runRest();
         stats = m_total;
+        if (m_regroup) {
+            m_regroup->finish();
+            const std::uint64_t n = m_job.groupSize;
+            stats.linesWritten = n == 0 ? (m_total.linesRead > 0 ? 1 : 0) : (m_total.linesRead + n - 1) / n;
+        }
         stats.mode = m_mode;
-        stats.modeDetected = m_params.encoding == Encoding::Auto && !m_bom;
+        stats.modeDetected = m_job.params.encoding == Encoding::Auto && !m_bom;
         stats.asciiOnly = stats.modeDetected && m_undecided;
         stats.byteOrderMark = m_bom;
         stats.crlf = m_lineEnd.size() == 2;
@@ -191,7 +329,7 @@ private:
     // writes on directly.
     class ChunkSink final : public OutputSink {
     public:
-        explicit ChunkSink(SplitRun& run)
+        explicit ChunkSink(ThreadedRun& run)
             : m_run(run)
         {
         }
@@ -210,17 +348,17 @@ private:
                 m_run.waitForTurn(m_index);
                 m_direct = true;
             }
-            m_run.m_sink.write(data, size);
+            m_run.target().write(data, size);
         }
 
     private:
-        SplitRun& m_run;
+        ThreadedRun& m_run;
         std::size_t m_index = 0;
         bool m_direct = false;
     };
 
     struct Worker {
-        explicit Worker(SplitRun& run)
+        explicit Worker(ThreadedRun& run)
             : sink(run)
             , out(sink, std::max(2 * run.m_plan.chunk, run.m_blockSize))
         {
@@ -242,10 +380,10 @@ private:
     void settleHead()
     {
         RangeSource all(m_input, 0, kNoMark);
-        TextInput head(all, m_params.encoding, m_userControl, m_blockSize);
+        TextInput head(all, m_job.params.encoding, m_userControl, m_blockSize);
         head.start();
         m_bom = head.hasByteOrderMark();
-        const OutputEnds ends = outputEnds(head, m_params.lineEnd);
+        const OutputEnds ends = outputEnds(head, m_job.params.lineEnd);
         m_lineEnd = ends.lineEnd;
         m_prefix = ends.prefix;
         // The first chunk's bytes, 1 MiB at most: a byte above 0x7F further
@@ -253,7 +391,7 @@ private:
         const std::string first = readSpan(m_input, 0, std::min(m_plan.chunk, kDefaultChunk));
         const auto lines = static_cast<std::uint64_t>(std::count(first.begin(), first.end(), '\n'));
         m_longLines = m_plan.longLine > 0 && lines * m_plan.longLine < first.size();
-        m_encoding = m_params.encoding;
+        m_encoding = m_job.params.encoding;
         m_mode = m_encoding == Encoding::Bytes ? CharMode::Bytes : CharMode::Utf8;
         if (m_encoding != Encoding::Auto || m_bom) {
             if (m_bom)
@@ -271,6 +409,20 @@ private:
             m_input, static_cast<std::uint64_t>(high - first.begin()), TextInput::kDetectWindow + 1);
         m_mode = TextInput::detectMode(window.data(), window.size());
         m_encoding = m_mode == CharMode::Utf8 ? Encoding::Utf8 : Encoding::Bytes;
+    }
+
+    // Where the chunks' output goes, in their order.
+    OutputSink& target() { return m_regroup ? static_cast<OutputSink&>(*m_regroup) : m_sink; }
+    // The line end a chunk's job writes: a join's values each end with an LF
+    // until regrouped.
+    std::string_view chunkLineEnd() const { return m_regroup ? std::string_view("\n") : m_lineEnd; }
+
+    void runJob(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStats& stats) const
+    {
+        if (m_job.params.kind == JobKind::Split)
+            splitLines(in, out, m_job.params, chunkLineEnd(), prefix, stats);
+        else
+            joinLines(in, out, m_job.params, chunkLineEnd(), prefix, stats);
     }
 
     // Returns once chunk `index` has the turn; throws Abandoned when it never will.
@@ -327,7 +479,7 @@ private:
             if (m_undecided)
                 in.refuseToSettle();
             // What was made before a failure goes out, as on one thread.
-            splitLines(in, w.out, m_params, m_lineEnd, k == 0 ? m_prefix : std::string_view(""), o.stats);
+            runJob(in, w.out, k == 0 ? m_prefix : std::string_view(""), o.stats);
         } catch (const DataError&) {
             o.error = std::current_exception();
             return o;
@@ -402,12 +554,14 @@ private:
         RangeSource rest(m_input, m_restartBegin, kNoMark);
         TextInput in(rest, Encoding::Auto, m_userControl, m_blockSize);
         in.startWithin();
-        OutputBuffer out(m_sink, m_blockSize);
+        OutputBuffer out(target(), m_blockSize);
         JobStats s;
         try {
-            splitLines(in, out, m_params, m_lineEnd, "", s);
+            runJob(in, out, "", s);
         } catch (const DataError& d) {
             out.flush();
+            if (m_regroup)
+                m_regroup->flush();
             throw DataError(m_linesBefore + d.line, d.what());
         }
         out.flush();
@@ -418,7 +572,7 @@ private:
 
     ByteSource& m_input;
     OutputSink& m_sink;
-    const JobParams& m_params;
+    const ChunkJob& m_job;
     const JobControl& m_userControl;
     JobControl m_chunkControl; // cancelled when the run stops
     const std::size_t m_blockSize;
@@ -433,6 +587,7 @@ private:
     CharMode m_mode = CharMode::Utf8;
     bool m_undecided = false; // Auto, and no byte above 0x7F in the first chunk
     bool m_longLines = false; // the first chunk's lines are long: reading is all the work
+    std::optional<Regroup> m_regroup; // a join's records, made of the chunks' values
 
     std::atomic<std::size_t> m_next{0}; // the next chunk to take
     std::atomic<bool> m_abort{false};
@@ -475,14 +630,15 @@ ThreadPlan threadPlanFromEnvironment()
     return plan;
 }
 
-std::optional<JobStats> splitOnThreads(ByteSource& source, OutputSink& sink, const JobParams& params,
+std::optional<JobStats> runOnThreads(ByteSource& source, OutputSink& sink, const JobParams& params,
     const JobControl& control, std::size_t blockSize, const ThreadPlan& plan)
 {
-    const bool hasColumns = !params.layout.empty() || params.count > 0;
-    if (params.kind != JobKind::Split || !hasColumns || plan.threads < 2 || control.progress || !source.positional()
-        || source.size() < plan.minInput)
+    if (plan.threads < 2 || control.progress || !source.positional() || source.size() < plan.minInput)
         return std::nullopt;
-    SplitRun run(source, sink, params, control, blockSize, plan);
+    const std::optional<ChunkJob> job = chunkJob(params);
+    if (!job)
+        return std::nullopt;
+    ThreadedRun run(source, sink, *job, control, blockSize, plan);
     JobStats stats;
     if (!run.run(stats))
         return std::nullopt;

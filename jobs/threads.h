@@ -10,7 +10,7 @@
 
 namespace fwprep {
 
-// How a split may share its work among threads: FWPREP_THREADS (1: one
+// How a job may share its work among threads: FWPREP_THREADS (1: one
 // thread; at most 64) and FWPREP_CHUNK (bytes a thread takes at a time, at
 // most 16 MiB; inputs of two
 // chunks or more then qualify whatever their lines, which tests use to reach
@@ -38,15 +38,17 @@ struct ThreadPlan {
 };
 ThreadPlan threadPlanFromEnvironment();
 
-// Splits a large seekable input on several threads: each takes the lines that
-// begin in its next chunk of the input, and the chunks' output goes out in
-// their order, so that it is byte for byte what one thread would write; so
-// are the counts, the first cut's line and the strict rule's failure. The
-// threads read with readAt() only. Returns nothing, having read through
-// readAt() alone and written nothing, for a job that stays on one thread: not
-// a split, an input that is not positional() or too small, a caller that follows
-// progress, or a plan of one thread. Throws as runTransform() does.
-std::optional<JobStats> splitOnThreads(ByteSource& source, OutputSink& sink, const JobParams& params,
+// Runs a split, or a join of lines whose columns are all alike, of a large
+// seekable input on several threads: each takes the lines that begin in its
+// next chunk of the input, and the chunks' output goes out in their order, so
+// that it is byte for byte what one thread would write; so are the counts,
+// the first cut's line and the strict rule's failure. The threads read with
+// readAt() only. Returns nothing, having read through readAt() alone and
+// written nothing, for a job that stays on one thread: a join from CSV or with
+// columns of their own, a split without columns, an input that is not
+// positional() or too small, a caller that follows progress, or a plan of one
+// thread. Throws as runTransform() does.
+std::optional<JobStats> runOnThreads(ByteSource& source, OutputSink& sink, const JobParams& params,
     const JobControl& control, std::size_t blockSize, const ThreadPlan& plan = threadPlanFromEnvironment());
 
 } // namespace fwprep
