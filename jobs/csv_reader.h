@@ -95,13 +95,13 @@ public:
         return true;
     }
 
-    // The input has ended. Throws DataError on a quoted field never closed.
+    // The input has ended. Throws UnclosedQuote on a quoted field never closed.
     void finish() const
     {
         if (m_state == State::QuoteInQuoted && m_spanning)
             throw heldLineEnd();
         if (m_spanning)
-            throw DataError(m_quoteLine, "a quoted field begins here and is never closed");
+            throw UnclosedQuote(m_quoteLine, "a quoted field begins here and is never closed");
     }
 
 private:

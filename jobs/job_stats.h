@@ -36,6 +36,11 @@ struct DataError : std::runtime_error {
     std::uint64_t line;
 };
 
+// CSV whose last quoted field goes on to the end of the input.
+struct UnclosedQuote : DataError {
+    using DataError::DataError;
+};
+
 // Counts what a job cuts or leaves out; under the strict rule the first one
 // ends the job instead.
 class LossTally {

@@ -202,11 +202,20 @@ private:
 };
 
 // What a chunk of lines is made into, when a job can be shared among threads:
-// a split's lines each on their own; a join's, with one width, alignment and
-// fill for every column, each as a record of one value (see Regroup).
+// a split's lines each on their own; a join's from CSV, each record on its
+// own (a quoted field that goes on past a line end is an error: records end
+// at line ends); a join's of lines, with one width, alignment and fill for
+// every column, each as a record of one value (see Regroup).
 struct ChunkJob {
     JobParams params;
     std::size_t groupSize = 1; // the join's values a record; 1: as they come
+    // The job of chunks after the first: a header only heads the input.
+    JobParams later() const
+    {
+        JobParams p = params;
+        p.header = false;
+        return p;
+    }
 };
 
 std::optional<ChunkJob> chunkJob(const JobParams& params)
@@ -216,8 +225,8 @@ std::optional<ChunkJob> chunkJob(const JobParams& params)
             return std::nullopt; // writes nothing
         return ChunkJob{params};
     }
-    if (params.format != RecordFormat::Lines)
-        return std::nullopt; // a quoted CSV field may go on past any line end
+    if (params.format == RecordFormat::Csv)
+        return ChunkJob{params};
     const Columns cols(params);
     for (std::size_t i = 1; i < cols.count(); ++i)
         if (cols[i].width != cols[0].width || cols[i].align != cols[0].align || cols[i].fill != cols[0].fill)
@@ -251,6 +260,7 @@ public:
         : m_input(input)
         , m_sink(sink)
         , m_job(job)
+        , m_laterParams(job.later())
         , m_userControl(control)
         , m_blockSize(blockSize)
         , m_plan(plan)
@@ -417,12 +427,17 @@ private:
     // until regrouped.
     std::string_view chunkLineEnd() const { return m_regroup ? std::string_view("\n") : m_lineEnd; }
 
-    void runJob(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStats& stats) const
+    // The job on the lines of `in`, from the input's start or from a line
+    // further on.
+    void runJob(TextInput& in, OutputBuffer& out, bool atStart, JobStats& stats) const
     {
+        const std::string_view prefix = atStart ? m_prefix : "";
         if (m_job.params.kind == JobKind::Split)
             splitLines(in, out, m_job.params, chunkLineEnd(), prefix, stats);
-        else
+        else if (atStart)
             joinLines(in, out, m_job.params, chunkLineEnd(), prefix, stats);
+        else
+            joinLines(in, out, m_laterParams, chunkLineEnd(), prefix, stats);
     }
 
     // Returns once chunk `index` has the turn; throws Abandoned when it never will.
@@ -479,7 +494,15 @@ private:
             if (m_undecided)
                 in.refuseToSettle();
             // What was made before a failure goes out, as on one thread.
-            runJob(in, w.out, k == 0 ? m_prefix : std::string_view(""), o.stats);
+            runJob(in, w.out, k == 0, o.stats);
+        } catch (const UnclosedQuote&) {
+            // Before the input's end: one thread from here tells whether the
+            // quote is closed further on.
+            if (k + 1 == m_chunks) {
+                o.error = std::current_exception();
+                return o;
+            }
+            o.restart = true;
         } catch (const DataError&) {
             o.error = std::current_exception();
             return o;
@@ -547,17 +570,20 @@ private:
         m_linesBefore += s.linesRead;
     }
 
-    // One thread from the chunk that gave up on: every byte before it was
-    // ASCII, so the mode is still to be settled there.
+    // One thread from the chunk that gave up on: on a byte other than ASCII
+    // while the mode was to be settled (every byte before it was ASCII, so
+    // the mode is settled from there), or on a quoted field that went on
+    // past its end.
     void runRest()
     {
         RangeSource rest(m_input, m_restartBegin, kNoMark);
-        TextInput in(rest, Encoding::Auto, m_userControl, m_blockSize);
+        const bool settle = m_undecided;
+        TextInput in(rest, settle ? Encoding::Auto : m_encoding, m_userControl, m_blockSize);
         in.startWithin();
         OutputBuffer out(target(), m_blockSize);
         JobStats s;
         try {
-            runJob(in, out, "", s);
+            runJob(in, out, false, s);
         } catch (const DataError& d) {
             out.flush();
             if (m_regroup)
@@ -566,13 +592,16 @@ private:
         }
         out.flush();
         add(s);
-        m_mode = in.charMode();
-        m_undecided = !in.modeSettled();
+        if (settle) {
+            m_mode = in.charMode();
+            m_undecided = !in.modeSettled();
+        }
     }
 
     ByteSource& m_input;
     OutputSink& m_sink;
     const ChunkJob& m_job;
+    const JobParams m_laterParams; // the job of the chunks after the first
     const JobControl& m_userControl;
     JobControl m_chunkControl; // cancelled when the run stops
     const std::size_t m_blockSize;

@@ -62,13 +62,17 @@ std::string asciiThen(std::size_t at, const std::string& tail)
 }
 
 std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, std::string* message, std::size_t threadChunk)
+    std::size_t chunk, std::string* message, std::size_t threadChunk, std::string* output)
 {
+    MemorySource source(input, chunk, true);
+    StringSink sink;
     try {
-        transformBytes(input, params, blockSize, chunk, true, nullptr, threadChunk);
+        runTransform(source, sink, params, JobControl{}, blockSize, ThreadPlan::chunked(threadChunk));
     } catch (const DataError& e) {
         if (message != nullptr)
             *message = e.what();
+        if (output != nullptr)
+            *output = sink.text;
         return e.line;
     }
     return 0;

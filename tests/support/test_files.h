@@ -29,10 +29,10 @@ std::string transformBytes(const std::string& input, const JobParams& params, st
     std::size_t chunk, bool seekable = true, JobStats* stats = nullptr, std::size_t threadChunk = 0);
 
 // Runs a job that is to fail on its data (malformed CSV, a cut under the
-// strict rule): the line that the failure names, and its words in `message`;
-// 0 when the job does not fail.
+// strict rule): the line that the failure names, its words in `message` and
+// what was written before it in `output`; 0 when the job does not fail.
 std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
-    std::size_t chunk, std::string* message = nullptr, std::size_t threadChunk = 0);
+    std::size_t chunk, std::string* message = nullptr, std::size_t threadChunk = 0, std::string* output = nullptr);
 
 // A job with a layout: `widths` and `align` as --width and --align take them
 // ("3,0,2", "lrl" or one letter for all), `fill` one character for all or one
