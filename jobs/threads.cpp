@@ -246,7 +246,7 @@ std::optional<ChunkJob> chunkJob(const JobParams& params)
 // [k * chunk, (k + 1) * chunk) of the input: it begins after the first LF at
 // or after its mark k * chunk - 1 and ends with the first LF at or after the
 // next chunk's mark, so that every line falls in exactly one chunk. A thread
-// takes the next chunk, splits it into a buffer of its own, and when every
+// takes the next chunk, works it into a buffer of its own, and when every
 // chunk before has gone out, writes it; a chunk whose buffer grows past
 // twice the chunk size waits for that and writes on directly. Under
 // Encoding::Auto, when the mode was not settled before the chunks begin, a
