@@ -73,9 +73,13 @@ private:
 // input ends or `to` comes first.
 std::optional<std::uint64_t> afterLineEnd(ByteSource& input, std::uint64_t from, std::uint64_t to)
 {
+    if (from >= to)
+        return std::nullopt;
     // Most lines end within a few bytes: a small read first, larger ones for
-    // a long line.
-    std::string buf(4096, '\0');
+    // a long line, never larger than what is left to look at (chunks can be
+    // tiny).
+    constexpr std::size_t kLargest = std::size_t{256} << 10;
+    std::string buf(static_cast<std::size_t>(std::min<std::uint64_t>(4096, to - from)), '\0');
     while (from < to) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), to - from));
         const std::size_t got = input.readAt(buf.data(), want, from);
@@ -84,8 +88,8 @@ std::optional<std::uint64_t> afterLineEnd(ByteSource& input, std::uint64_t from,
         if (const void* lf = std::memchr(buf.data(), '\n', got))
             return from + static_cast<std::uint64_t>(static_cast<const char*>(lf) - buf.data()) + 1;
         from += got;
-        if (buf.size() < (std::size_t{256} << 10))
-            buf.resize(4 * buf.size());
+        if (buf.size() < kLargest && to - from > buf.size())
+            buf.resize(static_cast<std::size_t>(std::min<std::uint64_t>({4 * buf.size(), kLargest, to - from})));
     }
     return std::nullopt;
 }
