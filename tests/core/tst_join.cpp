@@ -157,6 +157,9 @@ void TestJoin::records_data()
     const QList<int> none{0, 0, 0, 0};
     QTest::newRow("lines: l/r mix, fills, cut") << QByteArray("ab\n7\nabcd\nx\n") << "3,2" << "lr" << "_0" << ""
                                                 << false << QByteArray("ab_07\nabc0x\n") << QList<int>{1, 3, 0, 0};
+    QTest::newRow("lines: columns alike, left, zero fill, CRLF")
+        << QByteArray("ab\r\ncdef\r\ng\r\nhi\r\nj\r\nklmn\r\no\r\np\r\nq\r\n") << "3,3" << "l" << "0" << ""
+        << false << QByteArray("ab0cde\r\ng00hi0\r\nj00klm\r\no00p00\r\nq00\r\n") << QList<int>{2, 2, 0, 0};
     QTest::newRow("lines: 0-width column") << QByteArray("a\nb\nc\n") << "1,0,1" << "r" << " " << "" << false
                                            << QByteArray("ac\n") << QList<int>{1, 2, 0, 0};
     QTest::newRow("lines, n x k: cuts counted from the second line") << QByteArray("a\nabc\nb\nxyz\n") << "2x2" << "r"
