@@ -25,6 +25,7 @@ struct Column {
     int width = 0; // characters; never negative here
     Align align = Align::Right;
     char fill = ' ';
+    bool operator==(const Column&) const = default;
 };
 
 // What an output's lines end with and what goes before the first: from the

@@ -212,9 +212,7 @@ public:
     {
         if (m_inGroup > 0)
             m_end.appendTo(m_out);
-        // Whole records, and the incomplete one.
-        const std::uint64_t lines = m_tally.line();
-        m_tally.wrote(m_groupSize == 0 ? (lines > 0 ? 1 : 0) : (lines + m_groupSize - 1) / m_groupSize);
+        m_tally.wrote(joinedLines(m_tally.line(), m_groupSize));
     }
 
 private:

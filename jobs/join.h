@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string_view>
 
 #include "job_params.h"
@@ -21,5 +22,13 @@ namespace fwprep {
 // DataError.
 void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
     std::string_view prefix, JobStats& stats);
+
+// The output lines a join of `lines` lines into records of `groupSize` values
+// writes: whole records and the incomplete one; one line of every value with
+// a group size of 0.
+constexpr std::uint64_t joinedLines(std::uint64_t lines, std::uint64_t groupSize)
+{
+    return groupSize == 0 ? (lines > 0 ? 1 : 0) : (lines + groupSize - 1) / groupSize;
+}
 
 } // namespace fwprep

@@ -109,6 +109,14 @@ std::string readSpan(ByteSource& input, std::uint64_t offset, std::size_t size)
     return bytes;
 }
 
+// The job of the chunks after the first: a header only heads the input.
+JobParams laterParams(const JobParams& params)
+{
+    JobParams later = params;
+    later.header = false;
+    return later;
+}
+
 // A thread's chunk was given up because an earlier one failed.
 struct Abandoned {};
 
@@ -213,13 +221,6 @@ private:
 struct ChunkJob {
     JobParams params;
     std::size_t groupSize = 1; // the join's values a record; 1: as they come
-    // The job of chunks after the first: a header only heads the input.
-    JobParams later() const
-    {
-        JobParams p = params;
-        p.header = false;
-        return p;
-    }
 };
 
 std::optional<ChunkJob> chunkJob(const JobParams& params)
@@ -233,7 +234,7 @@ std::optional<ChunkJob> chunkJob(const JobParams& params)
         return ChunkJob{params};
     const Columns cols(params);
     for (std::size_t i = 1; i < cols.count(); ++i)
-        if (cols[i].width != cols[0].width || cols[i].align != cols[0].align || cols[i].fill != cols[0].fill)
+        if (cols[i] != cols[0])
             return std::nullopt;
     ChunkJob job{params, cols.count()};
     if (job.groupSize != 1) {
@@ -264,7 +265,7 @@ public:
         : m_input(input)
         , m_sink(sink)
         , m_job(job)
-        , m_laterParams(job.later())
+        , m_laterParams(laterParams(job.params))
         , m_userControl(control)
         , m_blockSize(blockSize)
         , m_plan(plan)
@@ -306,24 +307,24 @@ public:
         work();
         for (std::thread& t : helpers)
             t.join();
-        if (m_error) {
-            try {
+        try {
+            if (m_error)
                 std::rethrow_exception(m_error);
-            } catch (const DataError& d) {
-                if (m_regroup)
-                    m_regroup->flush(); // what was made before the failure goes out
-                throw DataError(m_linesBefore + d.line, d.what());
-            }
+            if (m_restartAt == 0)
+                return false;
+            if (m_restartAt != kNone)
+                runRest();
+        } catch (const DataError& d) {
+            // What was made before the failure goes out; its line counts
+            // from the input's start.
+            if (m_regroup)
+                m_regroup->flush();
+            throw DataError(m_linesBefore + d.line, d.what());
         }
-        if (m_restartAt == 0)
-            return false;
-        if (m_restartAt != kNone)
-            runRest();
         stats = m_total;
         if (m_regroup) {
             m_regroup->finish();
-            const std::uint64_t n = m_job.groupSize;
-            stats.linesWritten = n == 0 ? (m_total.linesRead > 0 ? 1 : 0) : (m_total.linesRead + n - 1) / n;
+            stats.linesWritten = joinedLines(m_total.linesRead, m_job.groupSize);
         }
         stats.mode = m_mode;
         stats.modeDetected = m_job.params.encoding == Encoding::Auto && !m_bom;
@@ -435,13 +436,12 @@ private:
     // further on.
     void runJob(TextInput& in, OutputBuffer& out, bool atStart, JobStats& stats) const
     {
+        const JobParams& params = atStart ? m_job.params : m_laterParams;
         const std::string_view prefix = atStart ? m_prefix : "";
-        if (m_job.params.kind == JobKind::Split)
-            splitLines(in, out, m_job.params, chunkLineEnd(), prefix, stats);
-        else if (atStart)
-            joinLines(in, out, m_job.params, chunkLineEnd(), prefix, stats);
+        if (params.kind == JobKind::Split)
+            splitLines(in, out, params, chunkLineEnd(), prefix, stats);
         else
-            joinLines(in, out, m_laterParams, chunkLineEnd(), prefix, stats);
+            joinLines(in, out, params, chunkLineEnd(), prefix, stats);
     }
 
     // Returns once chunk `index` has the turn; throws Abandoned when it never will.
@@ -588,11 +588,9 @@ private:
         JobStats s;
         try {
             runJob(in, out, false, s);
-        } catch (const DataError& d) {
+        } catch (const DataError&) {
             out.flush();
-            if (m_regroup)
-                m_regroup->flush();
-            throw DataError(m_linesBefore + d.line, d.what());
+            throw; // run() tells it, its line counted from the input's start
         }
         out.flush();
         add(s);

@@ -12,9 +12,8 @@ namespace fwprep {
 
 // How a job may share its work among threads: FWPREP_THREADS (1: one
 // thread; at most 64) and FWPREP_CHUNK (bytes a thread takes at a time, at
-// most 16 MiB; inputs of two
-// chunks or more then qualify whatever their lines, which tests use to reach
-// every chunk edge).
+// most 16 MiB; inputs of two chunks or more then qualify whatever their
+// lines, which tests use to reach every chunk edge).
 struct ThreadPlan {
     unsigned threads = 1;
     std::size_t chunk = std::size_t{1} << 20;
@@ -39,10 +38,10 @@ struct ThreadPlan {
 ThreadPlan threadPlanFromEnvironment();
 
 // Runs a split, a join from CSV or a join of lines whose columns are all
-// alike, of a large seekable input on several threads: each takes the lines that begin in its
-// next chunk of the input, and the chunks' output goes out in their order, so
-// that it is byte for byte what one thread would write; so are the counts,
-// the first cut's line and the strict rule's failure. The threads read with
+// alike, of a large seekable input on several threads: each takes the lines
+// that begin in its next chunk of the input, and the chunks' output goes out
+// in their order, so that it is byte for byte what one thread would write; so
+// are the counts, the first cut's line and the strict rule's failure. The threads read with
 // readAt() only. Returns nothing, having read through readAt() alone and
 // written nothing, for a job that stays on one thread: a join of lines with
 // columns of their own, a split without columns, an input that is not

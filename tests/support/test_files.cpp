@@ -38,12 +38,22 @@ QStringList entries(const QString& folder)
 
 namespace fwprep::test {
 
+namespace {
+
+JobStats runInMemory(const std::string& input, const JobParams& params, std::size_t blockSize, std::size_t chunk,
+    bool seekable, std::size_t threadChunk, StringSink& sink)
+{
+    MemorySource source(input, chunk, seekable);
+    return runTransform(source, sink, params, JobControl{}, blockSize, ThreadPlan::chunked(threadChunk));
+}
+
+} // namespace
+
 std::string transformBytes(const std::string& input, const JobParams& params, std::size_t blockSize,
     std::size_t chunk, bool seekable, JobStats* stats, std::size_t threadChunk)
 {
-    MemorySource source(input, chunk, seekable);
     StringSink sink;
-    const JobStats result = runTransform(source, sink, params, JobControl{}, blockSize, ThreadPlan::chunked(threadChunk));
+    const JobStats result = runInMemory(input, params, blockSize, chunk, seekable, threadChunk, sink);
     if (stats != nullptr)
         *stats = result;
     return sink.text;
@@ -64,10 +74,9 @@ std::string asciiThen(std::size_t at, const std::string& tail)
 std::uint64_t failingLine(const std::string& input, const JobParams& params, std::size_t blockSize,
     std::size_t chunk, std::string* message, std::size_t threadChunk, std::string* output)
 {
-    MemorySource source(input, chunk, true);
     StringSink sink;
     try {
-        runTransform(source, sink, params, JobControl{}, blockSize, ThreadPlan::chunked(threadChunk));
+        runInMemory(input, params, blockSize, chunk, true, threadChunk, sink);
     } catch (const DataError& e) {
         if (message != nullptr)
             *message = e.what();
