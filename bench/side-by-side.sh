@@ -6,6 +6,10 @@
 #
 # Usage: bench/side-by-side.sh ROUNDS LABEL=COMMAND...
 #   Each COMMAND is run by bash (redirections included), after `sync`.
+#   BEFORE, when set, is run by bash before each command and not timed; use it
+#   to remove the commands' outputs (BEFORE='rm -f out'): otherwise a command
+#   that writes over the file the one before it wrote pays for emptying it,
+#   which for 200 MB is tens of milliseconds.
 #   Prints, for each, the best and the median time of its rounds and how many
 #   times the first command's best its own best is.
 # Example:
@@ -25,6 +29,7 @@ done
 declare -A times
 for ((r = 0; r < rounds; r++)); do
     for i in "${!cmds[@]}"; do
+        [ -z "${BEFORE:-}" ] || bash -c "$BEFORE"
         sync
         t0=$EPOCHREALTIME
         bash -c "${cmds[$i]}" > /dev/null 2>&1 || { echo "side-by-side: '${labels[$i]}' failed" >&2; exit 1; }
