@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "chars.h"
@@ -57,7 +59,7 @@ public:
         , m_shortUtf8(cols.plain() && !m_trim && !m_csv && cols.width(0) > 0 && cols.width(0) <= kShortPiece
               && m_count <= kShortUtf8Pieces && m_count * (4 * kShortPiece + 2) <= out.capacity())
         , m_windowPieces(m_shortUtf8 && m_count * cols.width(0) < 32)
-        , m_narrow(!m_short && !m_trim && !m_csv && cols.widest() <= kNarrowColumn
+        , m_narrow(!m_short && !m_csv && cols.widest() <= kNarrowColumn
               && m_count * (kNarrowColumn + 2) <= out.capacity())
         , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
@@ -162,7 +164,30 @@ public:
         // cuts, column by column.
         void cutNarrow(const char* d, std::size_t len)
         {
+            if (m_w.m_trim)
+                return cutNarrowTrimmed(d, len);
             cutFixed<kNarrowColumn>(d, len, [widths = m_widths](std::size_t i) { return widths[i]; });
+        }
+
+        // Trimmed, each piece's fill is found with one 32-byte compare.
+        void cutNarrowTrimmed(const char* d, std::size_t len)
+        {
+            if (len > m_total)
+                m_cursor.cut(kLineCut, [] {});
+            m_cursor.room(m_count * (kNarrowColumn + 2));
+            char* dst = m_cursor.at;
+            std::size_t start = 0;
+            for (std::size_t i = 0; i < m_count; ++i) {
+                if (start < len) {
+                    const char* const p = d + start;
+                    const auto [b, e] = m_w.trimmedNarrow(i, p, std::min(m_widths[i], len - start));
+                    std::memcpy(dst, p + b, kNarrowColumn);
+                    dst += e - b;
+                }
+                dst = m_end.writeTo(dst);
+                start += m_widths[i];
+            }
+            m_cursor.at = dst;
         }
 
         // The character kernel finds where the pieces end.
@@ -264,15 +289,8 @@ private:
                 // The piece is [b, e) of p.
                 std::size_t b = 0;
                 std::size_t e = std::min(static_cast<std::size_t>(col.width), len - start);
-                if (m_trim) {
-                    const std::uint32_t kept = lowBits32(e) & ~m_fills[i].match(p);
-                    if (kept == 0)
-                        e = 0;
-                    else if (col.align == Align::Right)
-                        b = static_cast<std::size_t>(std::countr_zero(kept));
-                    else
-                        e = static_cast<std::size_t>(std::bit_width(kept));
-                }
+                if (m_trim)
+                    std::tie(b, e) = trimmedNarrow(i, p, e);
                 const std::uint32_t special = m_special.match(p) & lowBits32(e) & ~lowBits32(b);
                 if (special != 0) {
                     // Quoted; a quote inside is doubled, which few values have.
@@ -293,6 +311,19 @@ private:
         }
         dst = m_lineEnd.writeTo(dst);
         m_out.commit(dst);
+    }
+
+    // The piece of `size` bytes at p (a narrow column's, with 32 bytes
+    // readable) without column i's fill: [b, e) of p.
+    [[gnu::always_inline]] std::pair<std::size_t, std::size_t> trimmedNarrow(
+        std::size_t i, const char* p, std::size_t size) const
+    {
+        const std::uint32_t kept = lowBits32(size) & ~m_fills[i].match(p);
+        if (kept == 0)
+            return {0, 0};
+        if (m_cols[i].align == Align::Right)
+            return {static_cast<std::size_t>(std::countr_zero(kept)), size};
+        return {0, static_cast<std::size_t>(std::bit_width(kept))};
     }
 
     static char* writeQuoted(char* dst, const char* p, const char* end)
