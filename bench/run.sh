@@ -187,6 +187,7 @@ done
 # ---------------------------------------------------------------- layouts
 # Records of the layout 20,10,12 (name left, amount right, city left):
 #   fields  split -w 20,10,12                              (pieces as lines)
+#   trimmed split -w 20,10,12 --align lrl --trim           (the same, fill taken off)
 #   tocsv   split -w 20,10,12 --align lrl --trim --to csv  (a CSV record a line)
 #   fromcsv join --from csv -w 20,10,12 --align lrl        (the CSV back to records)
 lay_w=20,10,12
@@ -194,6 +195,12 @@ py=/usr/bin/python3
 gawk_fields='BEGIN { FIELDWIDTHS = "20 10 12" } { print $1; print $2; print $3 }'
 awk_fields='{ print substr($0, 1, 20); print substr($0, 21, 10); print substr($0, 31, 12) }'
 perl_fields='chomp; print substr($_, 0, 20) // "", "\n", substr($_, 20, 10) // "", "\n", substr($_, 30, 12) // "", "\n"'
+gawk_trimmed='BEGIN { FIELDWIDTHS = "20 10 12" }
+{ a = $1; sub(/ +$/, "", a); b = $2; sub(/^ +/, "", b); c = $3; sub(/ +$/, "", c); print a; print b; print c }'
+awk_trimmed='{ a = substr($0, 1, 20); sub(/ +$/, "", a); b = substr($0, 21, 10); sub(/^ +/, "", b)
+  c = substr($0, 31, 12); sub(/ +$/, "", c); print a; print b; print c }'
+perl_trimmed='chomp; my ($a, $b, $c) = map { $_ // "" } substr($_, 0, 20), substr($_, 20, 10), substr($_, 30, 12);
+$a =~ s/ +$//; $b =~ s/^ +//; $c =~ s/ +$//; print $a, "\n", $b, "\n", $c, "\n"'
 gawk_tocsv='function q(s) { if (s ~ /[,"\r]/) { gsub(/"/, "\"\"", s); s = "\"" s "\"" } return s }
 BEGIN { FIELDWIDTHS = "20 10 12" }
 { a = $1; sub(/ +$/, "", a); b = $2; sub(/^ +/, "", b); c = $3; sub(/ +$/, "", c); print q(a) "," q(b) "," q(c) }'
@@ -221,6 +228,7 @@ lay_ours() {
     [ "$2" = -o ] || to='"$in" > "$out"'
     case $1 in
         fields)  printf '%q split -w %s %s' "$cli" "$lay_w" "$to" ;;
+        trimmed) printf '%q split -w %s --align lrl --trim %s' "$cli" "$lay_w" "$to" ;;
         tocsv)   printf '%q split -w %s --align lrl --trim --to csv %s' "$cli" "$lay_w" "$to" ;;
         fromcsv) printf '%q join --from csv -w %s --align lrl %s' "$cli" "$lay_w" "$to" ;;
     esac
@@ -234,6 +242,10 @@ lay_peers() {
             printf 'gawk|LC_ALL=%s gawk %q < "$in" > "$out"\n' "$loc" "$gawk_fields"
             printf 'mawk|LC_ALL=%s mawk %q < "$in" > "$out"\n' "$loc" "$awk_fields"
             printf 'perl|LC_ALL=%s perl %s -ne %q < "$in" > "$out"\n' "$loc" "$popt" "$perl_fields" ;;
+        trimmed)
+            printf 'gawk|LC_ALL=%s gawk %q < "$in" > "$out"\n' "$loc" "$gawk_trimmed"
+            printf 'mawk|LC_ALL=%s mawk %q < "$in" > "$out"\n' "$loc" "$awk_trimmed"
+            printf 'perl|LC_ALL=%s perl %s -ne %q < "$in" > "$out"\n' "$loc" "$popt" "$perl_trimmed" ;;
         tocsv)
             printf 'gawk|LC_ALL=%s gawk %q < "$in" > "$out"\n' "$loc" "$gawk_tocsv"
             printf 'python3 csv|%q -c %q %s "$in" "$out"\n' "$py" "$py_tocsv" "$enc"
@@ -252,7 +264,7 @@ for kind in records records-tr; do
     time_cmd 'cat "$in" > "$out"'; record "$kind" copy cat ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
     out=$scratch/out.dd
     time_cmd 'dd if="$in" bs=1M status=none > "$out"'; record "$kind" copy dd ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
-    for job in fields tocsv fromcsv; do
+    for job in fields trimmed tocsv fromcsv; do
         [ "$job" = fromcsv ] && in=$scratch/$kind.csv
         ref=$scratch/ref.$job
         out=$ref; eval "$(lay_ours "$job" -o)"
@@ -358,7 +370,7 @@ for r in "${lay_rows[@]}"; do
     printf '%-10s %-8s %-14s %9.3f %8.1f %6.1f%% %13s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$x" "$status"
 done
 echo "Goals on ASCII records: >= 10x the fastest matching peer, >= 0.5x the speed of a copy (cat, dd bs=1M)"
-for job in fields tocsv fromcsv; do
+for job in fields trimmed tocsv fromcsv; do
     fastest= fname=
     for r in "${lay_rows[@]}"; do
         IFS='|' read -r input j t best _ _ status _ <<< "$r"
