@@ -39,11 +39,15 @@ struct Segment {
 // before the LF belongs to the line end; a lone CR and NUL are ordinary
 // characters; a last line without a line end is a line; a line end at the very
 // end adds no empty line. Memory stays within one block whatever the length of
-// a line. A large regular file is read through a mapping rather than copied,
-// one block at a time all the same. Throws IoError and Cancelled.
+// a line. With FWPREP_INPUT=map a large regular file is read through a mapping
+// rather than copied, one block at a time all the same. Throws IoError and
+// Cancelled.
 class TextInput {
 public:
-    static constexpr std::size_t kDefaultBlock = std::size_t{1} << 20;
+    // A block the size of a core's second-level cache or less stays there
+    // from its read() until its lines are done: 256 KiB blocks made every job
+    // of the benchmark 0-18 % faster than 1 MiB blocks, 128 KiB ones no faster.
+    static constexpr std::size_t kDefaultBlock = std::size_t{256} << 10;
     // Without a byte-order mark, the bytes that decide the encoding: this many
     // from the first byte above 0x7F on.
     static constexpr std::size_t kDetectWindow = std::size_t{64} << 10;
