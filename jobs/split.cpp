@@ -61,6 +61,8 @@ public:
         , m_windowPieces(m_shortUtf8 && m_count * cols.width(0) < 32)
         , m_narrow(!m_short && !m_csv && cols.widest() <= kNarrowColumn
               && m_count * (kNarrowColumn + 2) <= out.capacity())
+        , m_narrowUtf8(m_narrow && m_total < 64 && m_count <= kShortUtf8Pieces
+              && m_count * (2 * kNarrowColumn + 2) <= out.capacity())
         , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
@@ -68,6 +70,8 @@ public:
         for (std::size_t i = 0; i < m_count; ++i) {
             m_widths.push_back(cols.width(i));
             m_fills.emplace_back(cols[i].fill);
+            if (m_narrowUtf8)
+                m_totals.push_back(static_cast<std::uint8_t>((i > 0 ? m_totals.back() : 0) + cols.width(i)));
         }
     }
 
@@ -118,13 +122,18 @@ public:
                 cutUtf8(d, len);
                 return true;
             }
-            if (!(m_w.m_short || m_w.m_narrow) || !(known || utf8::isAscii(d, std::min(len, m_total))))
+            if (!(m_w.m_short || m_w.m_narrow))
                 return false;
-            if (m_w.m_short)
-                cutBytes(d, len);
-            else
-                cutNarrow(d, len);
-            return true;
+            if (known || utf8::isAscii(d, std::min(len, m_total))) {
+                if (m_w.m_short)
+                    cutBytes(d, len);
+                else
+                    cutNarrow(d, len);
+                return true;
+            }
+            if constexpr (Kernels::kWide)
+                return m_w.m_narrowUtf8 && cutNarrowUtf8(d, len);
+            return false;
         }
 
         void end() { m_cursor.store(); }
@@ -188,6 +197,42 @@ public:
                 start += m_widths[i];
             }
             m_cursor.at = dst;
+        }
+
+        // A layout of narrow columns on a line of letters of one and two
+        // bytes: the character kernel finds where the pieces end, when they
+        // end in the line's first 64 bytes (false, with nothing done, when
+        // not), and each piece, at most 64 bytes, is moved with two 32-byte
+        // moves; trimmed, its fill is found with two 32-byte compares.
+        bool cutNarrowUtf8(const char* d, std::size_t len)
+        {
+            const char* ends[kShortUtf8Pieces];
+            if (!Kernels::layoutPieceEnds(d, len, m_w.m_totals.data(), m_count, ends))
+                return false;
+            if (ends[m_count - 1] < d + len)
+                m_cursor.cut(kLineCut, [] {});
+            m_cursor.room(m_count * (2 * kNarrowColumn + 2));
+            char* dst = m_cursor.at;
+            const char* p = d;
+            for (std::size_t i = 0; i < m_count; ++i) {
+                std::size_t b = 0;
+                auto e = static_cast<std::size_t>(ends[i] - p);
+                if (m_w.m_trim) {
+                    const std::uint64_t fill = m_w.m_fills[i].match(p) | std::uint64_t{m_w.m_fills[i].match(p + 32)} << 32;
+                    const std::uint64_t kept = lowBits64(e) & ~fill;
+                    if (kept == 0)
+                        e = 0;
+                    else if (m_w.m_cols[i].align == Align::Right)
+                        b = static_cast<std::size_t>(std::countr_zero(kept));
+                    else
+                        e = static_cast<std::size_t>(std::bit_width(kept));
+                }
+                std::memcpy(dst, p + b, 2 * kNarrowColumn);
+                dst = m_end.writeTo(dst + (e - b));
+                p = ends[i];
+            }
+            m_cursor.at = dst;
+            return true;
         }
 
         // The character kernel finds where the pieces end.
@@ -404,6 +449,10 @@ private:
     const bool m_shortUtf8;
     const bool m_windowPieces; // the short UTF-8 pieces of a line end within 32 characters
     const bool m_narrow; // plain bytes go through Burst::cutNarrow()
+    // Letters of one and two bytes may go through Burst::cutNarrowUtf8(), the
+    // pieces' running totals of characters in m_totals.
+    const bool m_narrowUtf8;
+    std::vector<std::uint8_t> m_totals;
     std::vector<std::size_t> m_widths; // of every column, for Burst::cutNarrow()
     // For cutNarrowCsvLine(): the bytes that make a field quoted, the quote,
     // and each column's fill.
@@ -446,8 +495,11 @@ void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::
 {
     const Columns cols(params);
 #if defined(FWPREP_X86_WIDE_LOOPS)
-    // Only short pieces of one width use the kernels in the loop.
-    if (utf8::x86::useWideLoops() && cols.plain() && cols.width(0) <= kShortPiece)
+    // Only short pieces of one width, and the narrow columns of a layout of
+    // fewer than 64 characters, use the kernels in the loop.
+    if (utf8::x86::useWideLoops()
+        && ((cols.plain() && cols.width(0) <= kShortPiece)
+            || (params.format != RecordFormat::Csv && cols.widest() <= kNarrowColumn && cols.totalWidth() < 64)))
         return splitWide(in, out, params, cols, lineEnd, prefix, stats);
 #endif
     splitWith<CalledKernels>(in, out, params, cols, lineEnd, prefix, stats);

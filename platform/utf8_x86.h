@@ -333,6 +333,26 @@ std::size_t pieceEndsWith(const char* p, const char* end, std::size_t width, std
 struct InlineKernels {
     // Compiled for AVX2: the loop may also scan for lines with it.
     static constexpr bool kWide = true;
+    // Where pieces end whose i-th (from 1) ends after charsTo(i) characters,
+    // charsTo(count) < 64: see shortPieceEnds().
+    template <class CharsTo>
+    [[gnu::always_inline]] static bool endsWithin64(
+        const char* p, std::size_t size, std::size_t count, CharsTo charsTo, const char** ends)
+    {
+        std::uint64_t starts;
+        if (!classifyFirst(p, size, starts))
+            return false;
+        const auto n = static_cast<std::size_t>(std::popcount(starts));
+        if (charsTo(count) >= n && size > 64)
+            return false;
+        const std::size_t last = size < 64 ? size : 64;
+        for (std::size_t i = 1; i <= count; ++i) {
+            // No start bit for the character: the text ends before it.
+            const auto at = static_cast<std::size_t>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << charsTo(i), starts)));
+            ends[i - 1] = p + (at < last ? at : last);
+        }
+        return true;
+    }
     // advance() over at most 16 characters, when the 32 bytes from p on are
     // readable (`size` of them are the text), with few branches to guess:
     // where the characters end, or null when those 32 bytes do not settle it
@@ -369,19 +389,14 @@ struct InlineKernels {
     static bool shortPieceEnds(const char* p, std::size_t size, std::size_t width, std::size_t count,
         const char** ends)
     {
-        std::uint64_t starts;
-        if (!classifyFirst(p, size, starts))
-            return false;
-        const auto n = static_cast<std::size_t>(std::popcount(starts));
-        if (width * count >= n && size > 64)
-            return false;
-        const std::size_t last = size < 64 ? size : 64;
-        for (std::size_t i = 1; i <= count; ++i) {
-            // No start bit for the character: the text ends before it.
-            const auto at = static_cast<std::size_t>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (i * width), starts)));
-            ends[i - 1] = p + (at < last ? at : last);
-        }
-        return true;
+        return endsWithin64(p, size, count, [width](std::size_t i) { return i * width; }, ends);
+    }
+    // The same for pieces of a layout: piece i ends after totals[i]
+    // characters, totals[count - 1] < 64.
+    static bool layoutPieceEnds(const char* p, std::size_t size, const std::uint8_t* totals, std::size_t count,
+        const char** ends)
+    {
+        return endsWithin64(p, size, count, [totals](std::size_t i) { return std::size_t{totals[i - 1]}; }, ends);
     }
     static const char* advance(const char* p, const char* end, std::size_t maxChars, std::size_t& taken)
     {

@@ -183,6 +183,22 @@ void TestSplit::layout_data()
                                   << QByteArray("ab\n42\ncd\n") << 0 << 0;
     QTest::newRow("UTF-8 letters, not bytes") << QByteArray("\xC3\xA7\x61\xC4\x9F\x72\xC4\xB1\n") << "2,3" << "r" << " "
                                               << false << "" << QByteArray("\xC3\xA7\x61\n\xC4\x9F\x72\xC4\xB1\n") << 0 << 0;
+    // Letters of two bytes in a layout of narrow columns: the pieces end within
+    // the line's first 64 bytes, or past them, or the line has a letter of
+    // three bytes; a piece of more than 32 bytes, trimmed.
+    const QByteArray c = "\xC3\xA7", s = "\xC5\x9F";
+    QTest::newRow("UTF-8 layout, trimmed l/r mix") << c + s + "  0042" + s + c + "\n" + c + "0\n" << "4,4,2" << "lrr"
+                                                   << " 0 " << true << "" << c + s + "\n42\n" + s + c + "\n" + c + "0\n\n\n"
+                                                   << 0 << 0;
+    QTest::newRow("UTF-8 layout, pieces past 64 bytes") << c.repeated(30) + s.repeated(31) + "\n" << "30,30" << "rl" << " "
+                                                        << true << "" << c.repeated(30) + "\n" + s.repeated(30) + "\n"
+                                                        << 1 << 1;
+    QTest::newRow("UTF-8 layout, a letter of three bytes") << c + "\xE2\x82\xAC" + "  ab" + "\n" << "2,3,1" << "r" << " "
+                                                           << true << "" << c + "\xE2\x82\xAC\na\nb\n" << 0 << 0;
+    const QByteArray a31(31, 'a');
+    QTest::newRow("UTF-8 layout, pieces of 33 bytes") << a31 + c + "x\n" + c + QByteArray(31, '_') + "0\n" + a31 + c + "xy\n"
+                                                      << "32,1" << "lr" << "_0" << true << ""
+                                                      << a31 + c + "\nx\n" + c + "\n\n" + a31 + c + "\nx\n" << 1 << 3;
     QTest::newRow("csv: plain fields") << QByteArray("abcdef\nab\n") << "2,2,2" << "r" << " " << false << ","
                                        << QByteArray("ab,cd,ef\nab,,\n") << 0 << 0;
     QTest::newRow("csv: delimiter and quote are quoted") << QByteArray("a,b\"cd\n") << "2,2,2" << "r" << " " << false
