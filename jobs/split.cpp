@@ -34,6 +34,8 @@ static_assert(kNarrowColumn <= TextInput::kReadSlack);
 // The most bytes a narrow column's CSV field can take: quoted, every byte a
 // doubled quote.
 constexpr std::size_t kQuotedNarrow = 2 * kNarrowColumn + 2;
+// The same for a piece of up to 64 bytes (narrow columns of UTF-8 letters).
+constexpr std::size_t kQuotedWide = 4 * kNarrowColumn + 2;
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
@@ -64,13 +66,15 @@ public:
         , m_narrowUtf8(m_narrow && m_total < 64 && m_count <= kShortUtf8Pieces
               && m_count * (2 * kNarrowColumn + 2) <= out.capacity())
         , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
+        , m_narrowCsvUtf8(m_narrowCsv && m_total < 64 && m_count <= kShortUtf8Pieces
+              && m_count * (kQuotedWide + 1) + 2 <= out.capacity())
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
         for (std::size_t i = 0; i < m_count; ++i) {
             m_widths.push_back(cols.width(i));
             m_fills.emplace_back(cols[i].fill);
-            if (m_narrowUtf8)
+            if (m_narrowUtf8 || m_narrowCsvUtf8)
                 m_totals.push_back(static_cast<std::uint8_t>((i > 0 ? m_totals.back() : 0) + cols.width(i)));
         }
     }
@@ -189,7 +193,7 @@ public:
             for (std::size_t i = 0; i < m_count; ++i) {
                 if (start < len) {
                     const char* const p = d + start;
-                    const auto [b, e] = m_w.trimmedNarrow(i, p, std::min(m_widths[i], len - start));
+                    const auto [b, e] = m_w.template trimmed<false>(i, p, std::min(m_widths[i], len - start));
                     std::memcpy(dst, p + b, kNarrowColumn);
                     dst += e - b;
                 }
@@ -215,18 +219,7 @@ public:
             char* dst = m_cursor.at;
             const char* p = d;
             for (std::size_t i = 0; i < m_count; ++i) {
-                std::size_t b = 0;
-                auto e = static_cast<std::size_t>(ends[i] - p);
-                if (m_w.m_trim) {
-                    const std::uint64_t fill = m_w.m_fills[i].match(p) | std::uint64_t{m_w.m_fills[i].match(p + 32)} << 32;
-                    const std::uint64_t kept = lowBits64(e) & ~fill;
-                    if (kept == 0)
-                        e = 0;
-                    else if (m_w.m_cols[i].align == Align::Right)
-                        b = static_cast<std::size_t>(std::countr_zero(kept));
-                    else
-                        e = static_cast<std::size_t>(std::bit_width(kept));
-                }
+                const auto [b, e] = m_w.template trimmed<true>(i, p, static_cast<std::size_t>(ends[i] - p));
                 std::memcpy(dst, p + b, 2 * kNarrowColumn);
                 dst = m_end.writeTo(dst + (e - b));
                 p = ends[i];
@@ -328,47 +321,89 @@ private:
         for (std::size_t i = 0; i < m_count; ++i) {
             if (i > 0)
                 *dst++ = m_delimiter;
-            const Column& col = m_cols[i];
             if (start < len) {
-                const char* p = d + start;
-                // The piece is [b, e) of p.
-                std::size_t b = 0;
-                std::size_t e = std::min(static_cast<std::size_t>(col.width), len - start);
-                if (m_trim)
-                    std::tie(b, e) = trimmedNarrow(i, p, e);
-                const std::uint32_t special = m_special.match(p) & lowBits32(e) & ~lowBits32(b);
-                if (special != 0) {
-                    // Quoted; a quote inside is doubled, which few values have.
-                    if ((m_quote.match(p) & special) != 0) {
-                        dst = writeQuoted(dst, p + b, p + e);
-                    } else {
-                        *dst = '"';
-                        std::memcpy(dst + 1, p + b, kNarrowColumn);
-                        dst += e - b + 1;
-                        *dst++ = '"';
-                    }
-                } else {
-                    std::memcpy(dst, p + b, kNarrowColumn);
-                    dst += e - b;
-                }
+                const char* const p = d + start;
+                const auto [b, e] = trimmed<false>(i, p, std::min(m_widths[i], len - start));
+                dst = putCsvField<false>(dst, p, b, e);
             }
-            start += static_cast<std::size_t>(col.width);
+            start += m_widths[i];
         }
         dst = m_lineEnd.writeTo(dst);
         m_out.commit(dst);
     }
 
-    // The piece of `size` bytes at p (a narrow column's, with 32 bytes
-    // readable) without column i's fill: [b, e) of p.
-    [[gnu::always_inline]] std::pair<std::size_t, std::size_t> trimmedNarrow(
-        std::size_t i, const char* p, std::size_t size) const
+    // The same on UTF-8 text, when the character kernel finds where the
+    // pieces end in the line's first 64 bytes (see Burst::cutNarrowUtf8());
+    // false, with nothing done, when not.
+    template <CharMode M>
+    bool cutNarrowCsvUtf8Line(const char* d, std::size_t len)
     {
-        const std::uint32_t kept = lowBits32(size) & ~m_fills[i].match(p);
+        if constexpr (M == CharMode::Utf8 && Kernels::kWide) {
+            const char* ends[kShortUtf8Pieces];
+            if (!Kernels::layoutPieceEnds(d, len, m_totals.data(), m_count, ends))
+                return false;
+            if (ends[m_count - 1] < d + len)
+                m_tally.cut(kLineCut);
+            char* dst = m_out.reserve(m_count * (kQuotedWide + 1) + 2);
+            const char* p = d;
+            for (std::size_t i = 0; i < m_count; ++i) {
+                if (i > 0)
+                    *dst++ = m_delimiter;
+                const auto [b, e] = trimmed<true>(i, p, static_cast<std::size_t>(ends[i] - p));
+                dst = putCsvField<true>(dst, p, b, e);
+                p = ends[i];
+            }
+            dst = m_lineEnd.writeTo(dst);
+            m_out.commit(dst);
+            return true;
+        } else {
+            return false;
+        }
+    }
+
+    // The bytes of the 32 (Wide: 64) from p on that are in `set`.
+    template <bool Wide, int N>
+    [[gnu::always_inline]] static std::uint64_t bytesIn(const ByteSet32<N>& set, const char* p)
+    {
+        if constexpr (Wide)
+            return set.match(p) | std::uint64_t{set.match(p + 32)} << 32;
+        return set.match(p);
+    }
+
+    // The piece of `size` bytes at p, at most 32 (Wide: 64) with 32 (64)
+    // bytes readable, without column i's fill when trimmed: [b, e) of p.
+    template <bool Wide>
+    [[gnu::always_inline]] std::pair<std::size_t, std::size_t> trimmed(std::size_t i, const char* p, std::size_t size) const
+    {
+        if (!m_trim)
+            return {0, size};
+        const std::uint64_t kept = lowBits64(size) & ~bytesIn<Wide>(m_fills[i], p);
         if (kept == 0)
             return {0, 0};
         if (m_cols[i].align == Align::Right)
             return {static_cast<std::size_t>(std::countr_zero(kept)), size};
         return {0, static_cast<std::size_t>(std::bit_width(kept))};
+    }
+
+    // Writes [b, e) of p (as trimmed()) as a CSV field at dst: quoted when it
+    // holds the delimiter, a quote, CR or LF.
+    template <bool Wide>
+    [[gnu::always_inline]] char* putCsvField(char* dst, const char* p, std::size_t b, std::size_t e) const
+    {
+        constexpr std::size_t kMove = Wide ? 2 * kNarrowColumn : kNarrowColumn;
+        const std::uint64_t special = bytesIn<Wide>(m_special, p) & lowBits64(e) & ~lowBits64(b);
+        if (special == 0) {
+            std::memcpy(dst, p + b, kMove);
+            return dst + (e - b);
+        }
+        // Quoted; a quote inside is doubled, which few values have.
+        if ((bytesIn<Wide>(m_quote, p) & special) != 0)
+            return writeQuoted(dst, p + b, p + e);
+        *dst = '"';
+        std::memcpy(dst + 1, p + b, kMove);
+        dst += e - b + 1;
+        *dst++ = '"';
+        return dst;
     }
 
     static char* writeQuoted(char* dst, const char* p, const char* end)
@@ -392,6 +427,8 @@ private:
         const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, m_total));
         if (m_narrowCsv && bytes)
             cutNarrowCsvLine(data, size);
+        else if (!bytes && m_narrowCsvUtf8 && cutNarrowCsvUtf8Line<M>(data, size))
+            return;
         else if (bytes)
             cutLine<CharMode::Bytes>(data, data + size);
         else
@@ -460,6 +497,7 @@ private:
     const ByteSet32<1> m_quote{'"'};
     std::vector<ByteSet32<1>> m_fills;
     const bool m_narrowCsv; // plain bytes go through cutNarrowCsvLine()
+    const bool m_narrowCsvUtf8; // UTF-8 letters may go through cutNarrowCsvUtf8Line()
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column
     // A long line's progress.
@@ -499,7 +537,7 @@ void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::
     // fewer than 64 characters, use the kernels in the loop.
     if (utf8::x86::useWideLoops()
         && ((cols.plain() && cols.width(0) <= kShortPiece)
-            || (params.format != RecordFormat::Csv && cols.widest() <= kNarrowColumn && cols.totalWidth() < 64)))
+            || (cols.widest() <= kNarrowColumn && cols.totalWidth() < 64)))
         return splitWide(in, out, params, cols, lineEnd, prefix, stats);
 #endif
     splitWith<CalledKernels>(in, out, params, cols, lineEnd, prefix, stats);

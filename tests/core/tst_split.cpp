@@ -199,6 +199,14 @@ void TestSplit::layout_data()
     QTest::newRow("UTF-8 layout, pieces of 33 bytes") << a31 + c + "x\n" + c + QByteArray(31, '_') + "0\n" + a31 + c + "xy\n"
                                                       << "32,1" << "lr" << "_0" << true << ""
                                                       << a31 + c + "\nx\n" + c + "\n\n" + a31 + c + "\nx\n" << 1 << 3;
+    const QByteArray g = "\xC4\x9F";
+    QTest::newRow("UTF-8 layout to csv: quoted, trimmed, cut") << c + "," + s + "__" + c + "a\"\n" + g + "  x\n"
+            + c + c + c + s + s + s + "abZ\n" << "3,3,2" << "lrr" << " _ " << true << ","
+                                                               << "\"" + c + "," + s + "\"," + c + ",\"a\"\"\"\n" + g + ",x,\n" + c
+            + c + c + "," + s + s + s + ",ab\n" << 1 << 3;
+    QTest::newRow("UTF-8 layout to csv: a delimiter, fill past 32 bytes")
+        << c.repeated(31) + ",x\n" + c + QByteArray(31, '_') + "y\n" << "32,1" << "l" << "_" << true << ","
+        << "\"" + c.repeated(31) + ",\",x\n" + c + ",y\n" << 0 << 0;
     QTest::newRow("csv: plain fields") << QByteArray("abcdef\nab\n") << "2,2,2" << "r" << " " << false << ","
                                        << QByteArray("ab,cd,ef\nab,,\n") << 0 << 0;
     QTest::newRow("csv: delimiter and quote are quoted") << QByteArray("a,b\"cd\n") << "2,2,2" << "r" << " " << false
