@@ -213,8 +213,6 @@ public:
             const char* ends[kShortUtf8Pieces];
             if (!Kernels::layoutPieceEnds(d, len, m_w.m_totals.data(), m_count, ends))
                 return false;
-            if (ends[m_count - 1] < d + len)
-                m_cursor.cut(kLineCut, [] {});
             m_cursor.room(m_count * (2 * kNarrowColumn + 2));
             char* dst = m_cursor.at;
             const char* p = d;
@@ -225,6 +223,10 @@ public:
                 p = ends[i];
             }
             m_cursor.at = dst;
+            // Counted after the line is written, as cutLine() counts it: under
+            // the strict rule the line's pieces go out before the failure.
+            if (ends[m_count - 1] < d + len)
+                m_cursor.cut(kLineCut, [] {});
             return true;
         }
 
@@ -342,8 +344,6 @@ private:
             const char* ends[kShortUtf8Pieces];
             if (!Kernels::layoutPieceEnds(d, len, m_totals.data(), m_count, ends))
                 return false;
-            if (ends[m_count - 1] < d + len)
-                m_tally.cut(kLineCut);
             char* dst = m_out.reserve(m_count * (kQuotedWide + 1) + 2);
             const char* p = d;
             for (std::size_t i = 0; i < m_count; ++i) {
@@ -355,6 +355,8 @@ private:
             }
             dst = m_lineEnd.writeTo(dst);
             m_out.commit(dst);
+            if (ends[m_count - 1] < d + len)
+                m_tally.cut(kLineCut); // after the line, as cutLine() counts it
             return true;
         } else {
             return false;
