@@ -182,11 +182,11 @@ public:
             cutFixed<kNarrowColumn>(d, len, [widths = m_widths](std::size_t i) { return widths[i]; });
         }
 
-        // Trimmed, each piece's fill is found with one 32-byte compare.
+        // Trimmed, each piece's fill is found with one 32-byte compare. The
+        // cut is counted after the line is written, as cutLine() counts it,
+        // which trimmed lines went through before.
         void cutNarrowTrimmed(const char* d, std::size_t len)
         {
-            if (len > m_total)
-                m_cursor.cut(kLineCut, [] {});
             m_cursor.room(m_count * (kNarrowColumn + 2));
             char* dst = m_cursor.at;
             std::size_t start = 0;
@@ -201,6 +201,8 @@ public:
                 start += m_widths[i];
             }
             m_cursor.at = dst;
+            if (len > m_total)
+                m_cursor.cut(kLineCut, [] {});
         }
 
         // A layout of narrow columns on a line of letters of one and two

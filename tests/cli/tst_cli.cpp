@@ -270,6 +270,9 @@ void TestCli::strictLeavesOldOutput_data()
                                          << QByteArray("\xC3\xA7\xC5\x9F" "abc\n\xC3\xA7\xC5\x9F" "abcdX\n")
                                          << "in.txt: line 2: the line is longer than the record"
                                          << QByteArray("\xC3\xA7\xC5\x9F\nabc\n\xC3\xA7\xC5\x9F\nabc\n");
+    QTest::newRow("split, trimmed layout") << QStringList{"split", "-w", "2,3", "--align", "lr", "--trim", "--strict"}
+                                           << QByteArray("ab  c\nabcdeX\n") << "in.txt: line 2: the line is longer than the record"
+                                           << QByteArray("ab\nc\nab\ncde\n");
     QTest::newRow("join, value too long") << QStringList{"join", "-w", "2,2", "--strict"} << QByteArray("ab\nabc\n")
                                           << "in.txt: line 2: the value is longer than its column" << QByteArray();
     QTest::newRow("join from csv, field left out") << QStringList{"join", "--from", "csv", "-w", "2", "-n", "1", "--strict"}
