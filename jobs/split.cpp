@@ -35,6 +35,8 @@ static_assert(kNarrowColumn <= TextInput::kReadSlack);
 constexpr std::size_t kQuotedNarrow = 2 * kNarrowColumn + 2;
 // The same for a piece of up to 64 bytes (narrow columns of UTF-8 letters).
 constexpr std::size_t kQuotedWide = 4 * kNarrowColumn + 2;
+// Such a piece is moved, and its fill and quoting found, 64 bytes at a time.
+static_assert(2 * kNarrowColumn <= TextInput::kReadSlack);
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
@@ -100,6 +102,7 @@ public:
             , m_total(w.m_total)
             , m_end(w.m_lineEnd)
             , m_widths(w.m_widths.data())
+            , m_totals(w.m_totals.data())
             , m_cursor(w.m_out, w.m_tally)
         {
         }
@@ -173,7 +176,7 @@ public:
 
         // Without trimming, a piece is the same whatever its column's
         // alignment and fill: a layout of narrow columns is cut as cutBytes()
-        // cuts, column by column.
+        // cuts, column by column. Trimmed, see cutNarrowTrimmed().
         void cutNarrow(const char* d, std::size_t len)
         {
             if (m_w.m_trim)
@@ -212,7 +215,7 @@ public:
         bool cutNarrowUtf8(const char* d, std::size_t len)
         {
             const char* ends[kShortUtf8Pieces];
-            if (!Kernels::layoutPieceEnds(d, len, m_w.m_totals.data(), m_count, ends))
+            if (!Kernels::layoutPieceEnds(d, len, m_totals, m_count, ends))
                 return false;
             m_cursor.room(m_count * (2 * kNarrowColumn + 2));
             char* dst = m_cursor.at;
@@ -269,6 +272,7 @@ public:
         const std::size_t m_total;
         const LineEndBytes m_end;
         const std::size_t* const m_widths;
+        const std::uint8_t* const m_totals;
         BurstCursor m_cursor;
     };
 

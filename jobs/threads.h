@@ -41,12 +41,12 @@ ThreadPlan threadPlanFromEnvironment();
 // alike, of a large seekable input on several threads: each takes the lines
 // that begin in its next chunk of the input, and the chunks' output goes out
 // in their order, so that it is byte for byte what one thread would write; so
-// are the counts, the first cut's line and the strict rule's failure. The threads read with
-// readAt() only. Returns nothing, having read through readAt() alone and
-// written nothing, for a job that stays on one thread: a join of lines with
-// columns of their own, a split without columns, an input that is not
-// positional() or too small, a caller that follows progress, or a plan of one
-// thread. Throws as runTransform() does.
+// are the counts, the first cut's line and the strict rule's failure. The
+// threads read with readAt() only. Returns nothing, having read through
+// readAt() alone and written nothing, for a job that stays on one thread: a
+// join of lines with columns of their own, a split without columns, an input
+// that is not positional() or too small, a caller that follows progress, or a
+// plan of one thread. Throws as runTransform() does.
 std::optional<JobStats> runOnThreads(ByteSource& source, OutputSink& sink, const JobParams& params,
     const JobControl& control, std::size_t blockSize, const ThreadPlan& plan = threadPlanFromEnvironment());
 
