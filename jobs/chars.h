@@ -1,9 +1,11 @@
 #pragma once
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
+#include "line_scan.h"
 #include "output.h"
 #include "text_input.h"
 #include "utf8.h"
@@ -36,6 +38,11 @@ struct CalledKernels {
         const char** ends)
     {
         return utf8::pieceEnds(p, end, width, maxPieces, ends);
+    }
+    static std::uint64_t equal64(const char* p, char c) { return equalBits64(p, c); }
+    static bool secondBytes64(const char* p, std::uint64_t keep, std::uint64_t& second)
+    {
+        return utf8::secondBytes64(p, keep, second);
     }
 };
 

@@ -252,9 +252,29 @@ private:
     ColumnValue m_value;
 };
 
-// Every CSV record is one output line.
+// Every CSV record is one output line. Kernels: as for JoinWork.
+template <class Kernels>
 class CsvJoinWork {
+    // What the quick paths need of a column at hand: 32 bytes of its fill to
+    // move in one go.
+    struct QuickColumn {
+        std::size_t width;
+        bool right;
+        char fill[kNarrowColumn];
+    };
+    struct Field {
+        std::size_t begin, size;
+    };
+    // The columns for the quick paths, in a caller's locals.
+    struct QuickLayout {
+        const QuickColumn* cols;
+        std::size_t count;
+        char delimiter;
+    };
+
 public:
+    static constexpr bool kWideLoop = Kernels::kWide;
+
     CsvJoinWork(const JobParams& params, const Columns& cols, OutputBuffer& out, std::string_view lineEnd,
         LossTally& tally)
         : m_cols(cols)
@@ -267,16 +287,93 @@ public:
         , m_narrow(!cols.unbounded() && cols.count() <= kMaxQuickColumns && cols.widest() <= kNarrowColumn
               && cols.count() * kQuickFieldRoom + sizeof m_end.bytes <= out.capacity())
     {
+        if (m_narrow) {
+            for (std::size_t i = 0; i < cols.count(); ++i) {
+                QuickColumn& q = m_quick.emplace_back();
+                q.width = cols.width(i);
+                q.right = cols[i].align == Align::Right;
+                std::memset(q.fill, cols[i].fill, sizeof q.fill);
+            }
+        }
     }
 
     template <CharMode M>
     void line(const char* data, std::size_t size, bool ascii)
     {
-        if (m_narrow && !m_skipRecord && size <= kQuickRecord && m_reader.atRecordStart()
-            && quickRecord<M>(data, size, ascii))
-            return;
-        part<M>(data, size, ascii);
-        endLine();
+        if (!(atQuickStart() && size < 64 && shortRecordAlone<M>(data, size, ascii)))
+            otherLine<M>(data, size, ascii);
+    }
+
+    // Records of fewer than 64 bytes over a run of whole lines: the output's
+    // place, the columns and the cuts are kept in locals, which writes
+    // through the output would otherwise make the compiler load again for
+    // every field.
+    template <CharMode M>
+    class Burst {
+    public:
+        explicit Burst(CsvJoinWork& w)
+            : m_w(w)
+            , m_layout(w.layout())
+            , m_end(w.m_end)
+            , m_cursor(w.m_out, w.m_tally)
+            , m_atStart(w.atQuickStart())
+        {
+        }
+
+        [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
+        {
+            if (quickLine(data, size, ascii))
+                return;
+            end();
+            m_w.otherLine<M>(data, size, ascii);
+            m_cursor.load();
+            m_atStart = m_w.atQuickStart();
+        }
+
+        [[gnu::always_inline]] bool quickLine(const char* data, std::size_t size, bool ascii)
+        {
+            if (!m_atStart || size >= 64)
+                return false;
+            m_cursor.room(m_layout.count * kQuickFieldRoom + sizeof m_end.bytes);
+            std::size_t fields = 0;
+            std::size_t cuts = 0;
+            char* dst = shortRecord<M>(m_cursor.at, m_layout, data, size, ascii, fields, cuts);
+            if (dst == nullptr || fields > m_layout.count)
+                return false; // left-out fields are told by the other ways
+            dst = fillColumns(dst, m_layout, fields);
+            for (; cuts > 0; --cuts)
+                m_cursor.cut(kValueCut, [this] { sync(); });
+            m_cursor.at = m_end.writeTo(dst);
+            ++m_written;
+            return true;
+        }
+
+        void end()
+        {
+            m_cursor.store();
+            sync();
+        }
+
+    private:
+        void sync()
+        {
+            m_w.m_tally.wrote(m_written);
+            m_written = 0;
+        }
+
+        CsvJoinWork& m_w;
+        const QuickLayout m_layout;
+        const LineEndBytes m_end;
+        BurstCursor m_cursor;
+        bool m_atStart; // no record or header half read: the quick path may take the next line
+        std::uint64_t m_written = 0;
+    };
+
+    bool burstable() const { return m_narrow; }
+    template <CharMode M>
+    Burst<M> burst()
+    {
+        return Burst<M>(*this);
     }
 
     template <CharMode M>
@@ -310,16 +407,94 @@ public:
 private:
     bool inColumns() const { return m_field < m_cols.count() || m_cols.unbounded(); }
 
-    // A record on one line whose quoted fields hold no quote of their own, the
-    // common case: where its fields begin and end is found from masks of the
-    // delimiters and quotes, 32 bytes at a time, and each field goes straight
-    // out. False, with nothing done, for any other record.
+    QuickLayout layout() const { return {m_quick.data(), m_quick.size(), m_delimiter}; }
+    bool atQuickStart() const { return m_narrow && !m_skipRecord && m_reader.atRecordStart(); }
+
+    // A whole line that the path for short records does not take: a record on
+    // one line whose quoted fields hold no quote of their own goes through
+    // longRecord(), any other through the CSV reader.
     template <CharMode M>
-    bool quickRecord(const char* data, std::size_t size, bool ascii)
+    void otherLine(const char* data, std::size_t size, bool ascii)
     {
-        // Masks of 64 bytes each, with a bit at the record's end in both, so
-        // that every look for the next one finds it: most records take one
-        // mask, and no loop stops at a place that depends on their length.
+        if (atQuickStart() && size <= kQuickRecord && longRecord<M>(data, size, ascii))
+            return;
+        part<M>(data, size, ascii);
+        endLine();
+    }
+
+    // shortRecord() outside a burst. The record is made whole and its losses
+    // told before it goes out: under the strict rule the first ends the job
+    // without it.
+    template <CharMode M>
+    bool shortRecordAlone(const char* data, std::size_t size, bool ascii)
+    {
+        std::size_t fields = 0;
+        std::size_t cuts = 0;
+        char* dst = m_out.reserve(m_quick.size() * kQuickFieldRoom + sizeof m_end.bytes);
+        dst = shortRecord<M>(dst, layout(), data, size, ascii, fields, cuts);
+        return dst != nullptr && finishQuick(dst, fields, cuts);
+    }
+
+    // Writes at dst the columns of a record of fewer than 64 bytes, as many of
+    // its first fields as there are columns, found from one mask each of its
+    // delimiters and quotes: returns the end, with the number of its fields in
+    // `fields` and the values cut in `cuts`. A byte is inside a quoted part
+    // when an odd number of quotes goes before it or is on it; the delimiters
+    // outside are the fields' ends, provided every quote opens a field or
+    // closes one right before its end. Any other quote (doubled, inside an
+    // unquoted field, left open at the line end) leaves the record to
+    // otherLine(): null, with nothing written.
+    template <CharMode M>
+    [[gnu::always_inline]] static char* shortRecord(char* dst, const QuickLayout layout, const char* data,
+        std::size_t size, bool ascii, std::size_t& fields, std::size_t& cuts)
+    {
+        const std::uint64_t valid = lowBits64(size);
+        const std::uint64_t quotes = Kernels::equal64(data, '"') & valid;
+        std::uint64_t ends = Kernels::equal64(data, layout.delimiter) & valid;
+        const std::uint64_t stop = std::uint64_t{1} << size;
+        if (quotes != 0) {
+            const std::uint64_t inside = prefixXor(quotes);
+            if (inside & stop)
+                return nullptr; // open at the line end
+            ends = (ends & ~inside) | stop;
+            const std::uint64_t opening = quotes & inside;
+            const std::uint64_t closing = quotes & ~inside;
+            if ((opening & ~(ends << 1 | 1)) != 0 || (closing & ~(ends >> 1)) != 0)
+                return nullptr;
+        } else {
+            ends |= stop;
+        }
+        // Letters of two bytes: a field's characters are its bytes less the
+        // letters' second bytes. Other text counts field by field.
+        std::uint64_t follow = 0;
+        const bool byMask = M == CharMode::Bytes || ascii || Kernels::secondBytes64(data, valid, follow);
+        fields = static_cast<std::size_t>(std::popcount(ends));
+        const std::size_t n = std::min(fields, layout.count);
+        for (std::size_t i = 0, at = 0; i < n; ++i) {
+            const auto end = static_cast<std::size_t>(std::countr_zero(ends));
+            ends &= ends - 1;
+            const std::size_t quoted = (quotes >> at) & 1;
+            const std::size_t bytes = end - at - 2 * quoted;
+            const char* const p = data + at + quoted;
+            std::size_t chars = bytes;
+            if (!byMask)
+                chars = countChars<M>(p, bytes);
+            else if (follow != 0)
+                chars -= static_cast<std::size_t>(std::popcount(follow & lowBits64(end) & ~lowBits64(at)));
+            dst = quickField<M>(dst, layout.cols[i], p, bytes, chars, ascii, cuts);
+            at = end + 1;
+        }
+        return dst;
+    }
+
+    // Any record on one line whose quoted fields hold no quote of their own,
+    // the other quotes being ordinary characters: its fields are found from
+    // masks of 64 bytes each of its delimiters and quotes, with a bit at the
+    // record's end in both, so that every look for the next one finds it.
+    // False, with nothing done, for any other record.
+    template <CharMode M>
+    bool longRecord(const char* data, std::size_t size, bool ascii)
+    {
         constexpr std::size_t kMaxChunks = kQuickRecord / 64 + 1;
         std::uint64_t delimiters[kMaxChunks];
         std::uint64_t quotes[kMaxChunks];
@@ -327,8 +502,8 @@ private:
         for (std::size_t k = 0; k < chunks; ++k) {
             const char* const p = data + 64 * k;
             const std::uint64_t valid = lowBits64(size - 64 * k);
-            delimiters[k] = (m_delimiterSet.match(p) | std::uint64_t{m_delimiterSet.match(p + 32)} << 32) & valid;
-            quotes[k] = (m_quoteSet.match(p) | std::uint64_t{m_quoteSet.match(p + 32)} << 32) & valid;
+            delimiters[k] = Kernels::equal64(p, m_delimiter) & valid;
+            quotes[k] = Kernels::equal64(p, '"') & valid;
         }
         const std::uint64_t stop = std::uint64_t{1} << (size % 64);
         delimiters[chunks - 1] |= stop;
@@ -341,9 +516,7 @@ private:
                 m = masks[++k];
             return 64 * k + static_cast<std::size_t>(std::countr_zero(m));
         };
-        struct Field {
-            std::size_t begin, size;
-        } fields[kMaxQuickColumns];
+        Field fields[kMaxQuickColumns];
         std::size_t count = 0; // fields found
         for (std::size_t at = 0;;) {
             std::size_t begin = at;
@@ -367,19 +540,35 @@ private:
                 break;
             at = after + 1;
         }
-        // The record is made whole and its losses told before it goes out:
-        // under the strict rule the first ends the job without it.
-        const std::size_t columns = m_cols.count();
-        char* dst = m_out.reserve(columns * kQuickFieldRoom + sizeof m_end.bytes);
+        const std::size_t columns = std::min(count, m_cols.count());
+        char* dst = m_out.reserve(m_cols.count() * kQuickFieldRoom + sizeof m_end.bytes);
         std::size_t cuts = 0;
         for (std::size_t i = 0; i < columns; ++i) {
-            if (i < count) {
-                dst = quickField<M>(dst, m_cols[i], data + fields[i].begin, fields[i].size, ascii, cuts);
-            } else {
-                std::memset(dst, m_cols[i].fill, kNarrowColumn);
-                dst += m_cols[i].width;
-            }
+            const char* const p = data + fields[i].begin;
+            const std::size_t bytes = fields[i].size;
+            const std::size_t chars = ascii ? bytes : countChars<M>(p, bytes);
+            dst = quickField<M>(dst, m_quick[i], p, bytes, chars, ascii, cuts);
         }
+        return finishQuick(dst, count, cuts);
+    }
+
+    template <CharMode M>
+    static std::size_t countChars(const char* p, std::size_t bytes)
+    {
+        if (M == CharMode::Bytes || utf8::isAscii(p, bytes))
+            return bytes;
+        std::size_t chars = 0;
+        takeChars<M>(p, p + bytes, bytes, chars);
+        return chars;
+    }
+
+    // Ends a quick record of `count` fields whose columns are written up to
+    // dst: columns of fill for the fields it does not have, its losses told,
+    // its line end.
+    [[gnu::always_inline]] bool finishQuick(char* dst, std::size_t count, std::size_t cuts)
+    {
+        const std::size_t columns = m_cols.count();
+        dst = fillColumns(dst, layout(), count);
         for (; cuts > 0; --cuts)
             m_tally.cut(kValueCut);
         for (std::size_t i = columns; i < count; ++i)
@@ -389,36 +578,43 @@ private:
         return true;
     }
 
-    // Writes a field fitted to its column at dst, which has room for
-    // kQuickFieldRoom bytes, with fixed-size moves: the bytes past the column
-    // are written over next. Counts a cut in `cuts`.
-    template <CharMode M>
-    static char* quickField(char* dst, const Column& col, const char* p, std::size_t size, bool ascii,
-        std::size_t& cuts)
+    // Columns of fill for those from `from` on.
+    static char* fillColumns(char* dst, const QuickLayout layout, std::size_t from)
     {
-        const auto width = static_cast<std::size_t>(col.width);
-        std::size_t taken = std::min(size, width);
-        std::size_t bytes = taken;
-        if (M == CharMode::Utf8 && !ascii && !utf8::isAscii(p, size)) {
-            taken = 0;
-            bytes = static_cast<std::size_t>(takeChars<M>(p, p + size, width, taken) - p);
+        for (std::size_t i = from; i < layout.count; ++i) {
+            std::memcpy(dst, layout.cols[i].fill, kNarrowColumn);
+            dst += layout.cols[i].width;
         }
-        const std::size_t fill = width - taken;
-        if (col.align == Align::Right) {
-            std::memset(dst, col.fill, kNarrowColumn);
-            dst += fill;
-        }
-        std::memcpy(dst, p, kNarrowColumn);
-        for (std::size_t at = kNarrowColumn; at < bytes; at += kNarrowColumn)
-            std::memcpy(dst + at, p + at, kNarrowColumn); // letters of several bytes
-        dst += bytes;
-        if (col.align == Align::Left) {
-            std::memset(dst, col.fill, kNarrowColumn);
-            dst += fill;
-        }
-        if (bytes < size)
-            ++cuts;
         return dst;
+    }
+
+    // Writes a field of `chars` characters fitted to its column at dst, which
+    // has room for kQuickFieldRoom bytes, with fixed-size moves: the bytes
+    // past the column are written over next. The fill goes both before and
+    // after the text, the text at its place over it, so that either alignment
+    // takes the same moves. Counts a cut in `cuts`.
+    template <CharMode M>
+    static char* quickField(char* dst, const QuickColumn& col, const char* p, std::size_t bytes, std::size_t chars,
+        bool ascii, std::size_t& cuts)
+    {
+        if (chars > col.width) {
+            ++cuts;
+            if (M == CharMode::Bytes || ascii || bytes == chars) {
+                bytes = col.width;
+                chars = col.width;
+            } else {
+                chars = 0;
+                bytes = static_cast<std::size_t>(takeChars<M>(p, p + bytes, col.width, chars) - p);
+            }
+        }
+        const std::size_t fill = col.width - chars;
+        char* const text = dst + (col.right ? fill : 0);
+        std::memcpy(dst, col.fill, kNarrowColumn);
+        std::memcpy(text, p, kNarrowColumn);
+        for (std::size_t at = kNarrowColumn; at < bytes; at += kNarrowColumn)
+            std::memcpy(text + at, p + at, kNarrowColumn); // letters of several bytes
+        std::memcpy(text + bytes, col.fill, kNarrowColumn);
+        return dst + fill + bytes;
     }
 
     template <CharMode M>
@@ -427,7 +623,7 @@ private:
         void text(const char* data, std::size_t size) const
         {
             if (!w.m_skipRecord && w.inColumns())
-                w.m_value.add<M>(data, size, w.m_cols.width(w.m_field));
+                w.m_value.template add<M>(data, size, w.m_cols.width(w.m_field));
         }
         void fieldEnd() const { w.endField(); }
     };
@@ -451,10 +647,9 @@ private:
     LossTally& m_tally;
     CsvReader m_reader;
     const char m_delimiter;
-    const ByteSet32<1> m_delimiterSet{m_delimiter};
-    const ByteSet32<1> m_quoteSet{'"'};
     bool m_skipRecord;       // the header record
     const bool m_narrow;     // every column at most kNarrowColumn wide, and a fixed count of them
+    std::vector<QuickColumn> m_quick; // the columns, when m_narrow
     std::size_t m_field = 0; // index of the field being read
     ColumnValue m_value;
 };
@@ -475,6 +670,22 @@ FWPREP_X86_WIDE_LOOP void joinPlainWide(TextInput& in, OutputBuffer& out, const 
 }
 #endif
 
+template <class Kernels>
+void joinCsv(TextInput& in, OutputBuffer& out, const JobParams& params, const Columns& cols,
+    std::string_view lineEnd, std::string_view prefix, JobStats& stats, LossTally& tally)
+{
+    CsvJoinWork<Kernels> work(params, cols, out, lineEnd, tally);
+    forEachLine(in, out, prefix, stats, work);
+}
+
+#if defined(FWPREP_X86_WIDE_LOOPS)
+FWPREP_X86_WIDE_LOOP void joinCsvWide(TextInput& in, OutputBuffer& out, const JobParams& params,
+    const Columns& cols, std::string_view lineEnd, std::string_view prefix, JobStats& stats, LossTally& tally)
+{
+    joinCsv<utf8::x86::InlineKernels>(in, out, params, cols, lineEnd, prefix, stats, tally);
+}
+#endif
+
 } // namespace
 
 void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::string_view lineEnd,
@@ -483,9 +694,11 @@ void joinLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::s
     const Columns cols(params);
     LossTally tally(stats, params.strict);
     if (params.format == RecordFormat::Csv) {
-        CsvJoinWork work(params, cols, out, lineEnd, tally);
-        forEachLine(in, out, prefix, stats, work);
-        return;
+#if defined(FWPREP_X86_WIDE_LOOPS)
+        if (utf8::x86::useWideLoops())
+            return joinCsvWide(in, out, params, cols, lineEnd, prefix, stats, tally);
+#endif
+        return joinCsv<CalledKernels>(in, out, params, cols, lineEnd, prefix, stats, tally);
     }
 #if defined(FWPREP_X86_WIDE_LOOPS)
     // Only short columns of one width use the kernels in the loop.

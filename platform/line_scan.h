@@ -70,6 +70,24 @@ inline ChunkMasks scanChunk(const char* p)
 }
 #endif
 
+// Which of the 64 bytes from p on (all must be readable) are `c`: bit i set
+// for byte i.
+inline std::uint64_t equalBits64(const char* p, char c)
+{
+    std::uint64_t m = 0;
+#if defined(__SSE2__)
+    const __m128i v = _mm_set1_epi8(c);
+    for (int i = 0; i < 4; ++i) {
+        const __m128i hit = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)), v);
+        m |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hit))} << (16 * i);
+    }
+#else
+    for (unsigned b = 0; b < 64; ++b)
+        m |= std::uint64_t{p[b] == c} << b;
+#endif
+    return m;
+}
+
 // Which of the 32 bytes from p on (all must be readable) are one of a set of
 // N bytes: bit i set for byte i. The compares' operands are made once, with
 // the set, for loops that look at many pieces.
@@ -124,6 +142,15 @@ private:
 constexpr std::uint64_t lowBits64(std::size_t n)
 {
     return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// Each bit set when an odd number of the bits of `x` are set at or below it:
+// over a mask of quotes, the bytes from an opening quote up to its closing one.
+constexpr std::uint64_t prefixXor(std::uint64_t x)
+{
+    for (int shift = 1; shift < 64; shift *= 2)
+        x ^= x << shift;
+    return x;
 }
 
 // The low `n` bits (n <= 32).

@@ -65,6 +65,35 @@ inline bool isAsciiShort(const char* p, std::size_t size)
 #endif
 }
 
+// The continuation bytes (80..BF) of the 64 at p that `keep` marks, and
+// whether each of them follows a lead of two bytes (C2..DF) and each such
+// lead within `keep` but the last byte is followed by one. If so, a run of
+// those bytes that does not end inside a letter holds as many characters as
+// it has bytes less continuation bytes: every other byte is one character,
+// valid or not. 64 bytes from p on must be readable.
+inline bool secondBytes64(const char* p, std::uint64_t keep, std::uint64_t& second)
+{
+    std::uint64_t cont = 0, lead2 = 0;
+#if defined(__SSE2__)
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto bits = [&](__m128i m) {
+            return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(m))} << (16 * i);
+        };
+        cont |= bits(_mm_cmplt_epi8(v, _mm_set1_epi8(-64))); // 80..BF as signed bytes
+        lead2 |= bits(_mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(-63)), _mm_cmplt_epi8(v, _mm_set1_epi8(-32))));
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const auto b = static_cast<unsigned char>(p[i]);
+        cont |= std::uint64_t{b >= 0x80 && b <= 0xBF} << i;
+        lead2 |= std::uint64_t{b >= 0xC2 && b <= 0xDF} << i;
+    }
+#endif
+    second = cont & keep;
+    return (((lead2 << 1) ^ cont) & keep) == 0;
+}
+
 // Moves over at most `maxChars` characters of [p, end), which starts on a
 // character boundary. Returns the position reached and adds the number of
 // characters passed to `taken`.

@@ -182,12 +182,19 @@ struct ChunkChars {
 // is followed by no continuation byte is one character whatever it is, valid
 // or not; so is a two-byte lead on the last byte of the text. Only
 // continuation bytes need checking: each must follow a two-byte lead.
+[[gnu::always_inline]] inline bool secondBytes(const char* q, std::uint64_t keep, std::uint64_t& second)
+{
+    const TwoByteClasses b = Masks::twoByte(q);
+    second = b.cont & keep;
+    return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
+}
 [[gnu::always_inline]] inline bool classifyFirst(const char* q, std::size_t valid, std::uint64_t& starts)
 {
     const std::uint64_t keep = lowBits(valid);
-    const TwoByteClasses b = Masks::twoByte(q);
-    starts = keep & ~b.cont;
-    return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
+    std::uint64_t second;
+    const bool plain = secondBytes(q, keep, second);
+    starts = keep & ~second;
+    return plain;
 }
 
 // The n-th (from 0) set bit of m, alone; n < popcount(m).
@@ -333,6 +340,17 @@ std::size_t pieceEndsWith(const char* p, const char* end, std::size_t width, std
 struct InlineKernels {
     // Compiled for AVX2: the loop may also scan for lines with it.
     static constexpr bool kWide = true;
+    // utf8::secondBytes64() and equalBits64() in 32-byte vectors.
+    static bool secondBytes64(const char* p, std::uint64_t keep, std::uint64_t& second)
+    {
+        return secondBytes(p, keep, second);
+    }
+    static std::uint64_t equal64(const char* p, char c)
+    {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        return Masks::equal(lo, hi, c);
+    }
     // Where pieces end whose i-th (from 1) ends after charsTo(i) characters,
     // charsTo(count) < 64: see shortPieceEnds().
     template <class CharsTo>

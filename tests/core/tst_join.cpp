@@ -338,10 +338,14 @@ void TestJoin::quickPathsMatchGeneral()
     params.format = csv ? RecordFormat::Csv : RecordFormat::Lines;
     params.trim = trim;
 
-    // Records of delimiters, quotes, fill, CR and two-byte letters, most
+    // Records of delimiters, quotes, fill, CR, letters of two and three bytes
+    // and bytes that are not UTF-8 (a lead alone, a continuation alone), most
     // short, some about the 512 bytes a quick record may have. CSV records are
     // well formed: their fields plain, quoted, or with text after the quotes.
-    static const char* const kText[] = {"a", "bc", " ", "0", "\xC5\x9F", "\r", ";", "'"};
+    // The bytes that are not UTF-8 make the encoding detected one byte a
+    // character; the job is also run with UTF-8 told.
+    static const char* const kText[] = {"a", "bc", " ", "0", "\xC5\x9F", "\r", ";", "'", "\xC5\x9F\xC4\xB1",
+        "\xE2\x82\xAC", "\xC3", "\x80"};
     static const char* const kQuoted[] = {",", "\"\"", "xyz,"};
     std::mt19937 random(7);
     const auto text = [&](std::size_t size, bool quoted) {
@@ -366,8 +370,10 @@ void TestJoin::quickPathsMatchGeneral()
         }
         input += record + (random() % 4 == 0 ? "\r\n" : "\n");
     }
-    for (const bool strict : {false, true}) {
+    for (const auto& [strict, encoding] : {std::pair{false, Encoding::Auto}, {true, Encoding::Auto},
+             {false, Encoding::Utf8}, {true, Encoding::Utf8}}) {
         params.strict = strict;
+        params.encoding = encoding;
         JobStats quick, general;
         std::string quickOut, generalOut;
         std::uint64_t quickFail = 0, generalFail = 0;
