@@ -112,10 +112,10 @@ public:
 
         [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
         {
-            if (quickLine(data, size, ascii))
-                return;
-            end();
-            m_w.otherLine<M>(data, size, ascii);
+            burstLine(*this, data, size, ascii, [&] { m_w.otherLine<M>(data, size, ascii); });
+        }
+        void resume()
+        {
             m_cursor.load();
             m_inGroup = m_w.m_inGroup;
         }
@@ -322,10 +322,10 @@ public:
 
         [[gnu::always_inline]] void line(const char* data, std::size_t size, bool ascii)
         {
-            if (quickLine(data, size, ascii))
-                return;
-            end();
-            m_w.otherLine<M>(data, size, ascii);
+            burstLine(*this, data, size, ascii, [&] { m_w.template otherLine<M>(data, size, ascii); });
+        }
+        void resume()
+        {
             m_cursor.load();
             m_atStart = m_w.atQuickStart();
         }

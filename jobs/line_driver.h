@@ -79,6 +79,19 @@ private:
     bool m_countOnly = false;
 };
 
+// A burst's line(): one of its quick paths, or else `other` (the work's own
+// path for the line), with the burst's state handed back before it
+// (burst.end()) and taken up again after (burst.resume()).
+template <class Burst, class Other>
+[[gnu::always_inline]] inline void burstLine(Burst& burst, const char* data, std::size_t size, bool ascii, Other&& other)
+{
+    if (burst.quickLine(data, size, ascii))
+        return;
+    burst.end();
+    other();
+    burst.resume();
+}
+
 // A whole line outside a run of them, for a work with a burst: through a burst
 // of one line, so that the work's quick paths are written once. True when one
 // of them took the line.
