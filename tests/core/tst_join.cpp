@@ -193,6 +193,12 @@ void TestJoin::records_data()
     QTest::newRow("csv: UTF-8 letters") << QByteArray("\xC3\xA7,\xC4\x9F\xC4\x9F\xC4\x9F\n") << "2,2" << "r" << " "
                                         << "," << false << QByteArray(" \xC3\xA7\xC4\x9F\xC4\x9F\n")
                                         << QList<int>{1, 1, 0, 0};
+    QTest::newRow("csv: letters of two bytes, fill by characters") << QByteArray("\xC5\x9F,\xC4\x9F\xC3\xBC\n")
+                                                                << "3,3" << "rl" << "." << "," << false
+                                                                << QByteArray("..\xC5\x9F\xC4\x9F\xC3\xBC.\n") << none;
+    QTest::newRow("csv: letters of two bytes cut, delimiter quoted")
+        << QByteArray("\"\xC3\xA7\xC4\x9F,\xC5\x9F\",\xC4\x9F\xC4\x9F\xC4\x9F\xC4\x9F\n") << "2,3" << "r" << " "
+        << "," << false << QByteArray("\xC3\xA7\xC4\x9F\xC4\x9F\xC4\x9F\xC4\x9F\n") << QList<int>{2, 1, 0, 0};
     QTest::newRow("csv: every field a column") << QByteArray("a,b,c\nd\n") << "" << "r" << " " << "," << false
                                                << QByteArray(" a b c\n d\n") << none;
     QTest::newRow("csv: quoted field across 32-byte chunks, 32-wide columns")
