@@ -60,6 +60,7 @@ public:
         if (m_stats.cut++ == 0) [[unlikely]]
             m_stats.firstCut = m_stats.linesRead;
     }
+    bool strict() const { return m_strict; }
     // Whether a cut now would only be counted: not strict, and not the first.
     bool countOnly() const { return !m_strict && m_stats.cut > 0; }
     // Cuts counted elsewhere while countOnly() held.

@@ -317,6 +317,7 @@ public:
             , m_end(w.m_end)
             , m_cursor(w.m_out, w.m_tally)
             , m_atStart(w.atQuickStart())
+            , m_lenient(!w.m_tally.strict())
         {
         }
 
@@ -338,6 +339,8 @@ public:
             std::size_t fields = 0;
             std::size_t cuts = 0;
             char* dst = shortRecord<M>(m_cursor.at, m_layout, data, size, ascii, fields, cuts);
+            if (dst == nullptr && m_lenient)
+                dst = shortRecordDoubled<M>(m_cursor.at, m_layout, data, size, ascii, fields, cuts);
             if (dst == nullptr || fields > m_layout.count)
                 return false; // left-out fields are told by the other ways
             dst = fillColumns(dst, m_layout, fields);
@@ -366,6 +369,7 @@ public:
         const LineEndBytes m_end;
         BurstCursor m_cursor;
         bool m_atStart; // no record or header half read: the quick path may take the next line
+        const bool m_lenient; // see shortRecordDoubled()
         std::uint64_t m_written = 0;
     };
 
@@ -431,7 +435,10 @@ private:
         std::size_t fields = 0;
         std::size_t cuts = 0;
         char* dst = m_out.reserve(m_quick.size() * kQuickFieldRoom + sizeof m_end.bytes);
-        dst = shortRecord<M>(dst, layout(), data, size, ascii, fields, cuts);
+        char* const start = dst;
+        dst = shortRecord<M>(start, layout(), data, size, ascii, fields, cuts);
+        if (dst == nullptr && !m_tally.strict())
+            dst = shortRecordDoubled<M>(start, layout(), data, size, ascii, fields, cuts);
         return dst != nullptr && finishQuick(dst, fields, cuts);
     }
 
@@ -444,7 +451,14 @@ private:
     // closes one right before its end. Any other quote (doubled, inside an
     // unquoted field, left open at the line end) leaves the record to
     // otherLine(): null, with nothing written.
-    template <CharMode M>
+    // With `Doubled`, a quote doubled inside a quoted part is taken too: it
+    // closes the part and opens it again at once, and the value loses the
+    // second quote of each pair. Records with such quotes are few; this
+    // variant is out of line (shortRecordDoubled()), so that the common one
+    // pays nothing for them. Under the strict rule such records go the
+    // general way as before, which writes the failing record's values up to
+    // the cut: standard output before a strict failure stays what it was.
+    template <CharMode M, bool Doubled = false>
     [[gnu::always_inline]] static char* shortRecord(char* dst, const QuickLayout layout, const char* data,
         std::size_t size, bool ascii, std::size_t& fields, std::size_t& cuts)
     {
@@ -452,13 +466,20 @@ private:
         const std::uint64_t quotes = Kernels::equal64(data, '"') & valid;
         std::uint64_t ends = Kernels::equal64(data, layout.delimiter) & valid;
         const std::uint64_t stop = std::uint64_t{1} << size;
+        std::uint64_t doubled = 0; // the second quote of each pair
         if (quotes != 0) {
             const std::uint64_t inside = prefixXor(quotes);
             if (inside & stop)
                 return nullptr; // open at the line end
             ends = (ends & ~inside) | stop;
-            const std::uint64_t opening = quotes & inside;
-            const std::uint64_t closing = quotes & ~inside;
+            std::uint64_t opening = quotes & inside;
+            std::uint64_t closing = quotes & ~inside;
+            if constexpr (Doubled) {
+                const std::uint64_t first = closing & (opening >> 1);
+                doubled = first << 1;
+                opening &= ~doubled;
+                closing &= ~first;
+            }
             if ((opening & ~(ends << 1 | 1)) != 0 || (closing & ~(ends >> 1)) != 0)
                 return nullptr;
         } else {
@@ -474,8 +495,20 @@ private:
             const auto end = static_cast<std::size_t>(std::countr_zero(ends));
             ends &= ends - 1;
             const std::size_t quoted = (quotes >> at) & 1;
-            const std::size_t bytes = end - at - 2 * quoted;
-            const char* const p = data + at + quoted;
+            std::size_t bytes = end - at - 2 * quoted;
+            const char* p = data + at + quoted;
+            char undoubled[64 + kNarrowColumn];
+            if (Doubled && quoted != 0) {
+                // The value without the second quote of each pair.
+                const std::uint64_t drop = doubled >> (at + 1);
+                std::size_t kept = 0;
+                for (std::size_t j = 0; j < bytes; ++j) {
+                    undoubled[kept] = p[j];
+                    kept += ~drop >> j & 1;
+                }
+                p = undoubled;
+                bytes = kept;
+            }
             std::size_t chars = bytes;
             if (!byMask)
                 chars = countChars<M>(p, bytes);
@@ -485,6 +518,13 @@ private:
             at = end + 1;
         }
         return dst;
+    }
+
+    template <CharMode M>
+    [[gnu::noinline]] static char* shortRecordDoubled(char* dst, const QuickLayout layout, const char* data,
+        std::size_t size, bool ascii, std::size_t& fields, std::size_t& cuts)
+    {
+        return shortRecord<M, true>(dst, layout, data, size, ascii, fields, cuts);
     }
 
     // Any record on one line whose quoted fields hold no quote of their own,

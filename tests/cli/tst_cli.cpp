@@ -278,6 +278,9 @@ void TestCli::strictLeavesOldOutput_data()
     QTest::newRow("join from csv, field left out") << QStringList{"join", "--from", "csv", "-w", "2", "-n", "1", "--strict"}
                                                    << QByteArray("a\nb,c\n") << "in.txt: line 2: the record has more fields"
                                                    << QByteArray(" a\n");
+    QTest::newRow("join from csv, doubled quote, value too long")
+        << QStringList{"join", "--from", "csv", "-w", "2,1", "--strict"} << QByteArray("x,y\n\"a\"\"b\",c\n")
+        << "in.txt: line 2: the value is longer than its column" << QByteArray(" xy\na\"");
     QTest::newRow("unclosed quote, not strict") << QStringList{"join", "--from", "csv", "-w", "2,2"}
                                                 << QByteArray("a,b\n\"c,d\n") << "in.txt: line 2: a quoted field begins here and is never closed"
                                                 << QByteArray(" a b\n");
