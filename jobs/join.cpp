@@ -369,7 +369,7 @@ public:
         const LineEndBytes m_end;
         BurstCursor m_cursor;
         bool m_atStart; // no record or header half read: the quick path may take the next line
-        const bool m_lenient; // see shortRecordDoubled()
+        const bool m_lenient; // not strict: doubled quotes may take the quick path (see shortRecord())
         std::uint64_t m_written = 0;
     };
 
