@@ -448,9 +448,9 @@ private:
     // `fields` and the values cut in `cuts`. A byte is inside a quoted part
     // when an odd number of quotes goes before it or is on it; the delimiters
     // outside are the fields' ends, provided every quote opens a field or
-    // closes one right before its end. Any other quote (doubled, inside an
-    // unquoted field, left open at the line end) leaves the record to
-    // otherLine(): null, with nothing written.
+    // closes one right before its end. Any other quote (doubled, unless
+    // `Doubled`; inside an unquoted field; left open at the line end) turns
+    // the record down: null, with nothing written.
     // With `Doubled`, a quote doubled inside a quoted part is taken too: it
     // closes the part and opens it again at once, and the value loses the
     // second quote of each pair. Records with such quotes are few; this

@@ -175,6 +175,17 @@ struct ChunkChars {
     return {keep & ~cont, faults | (expect ^ cont)};
 }
 
+// The continuation bytes of the 64 at q that `keep` marks, and whether each
+// follows a two-byte lead (C2..DF) and each such lead but the last byte kept
+// is followed by one: then every byte that is not a continuation byte begins
+// a character (see classifyFirst()). utf8::secondBytes64() in 32-byte vectors.
+[[gnu::always_inline]] inline bool secondBytes(const char* q, std::uint64_t keep, std::uint64_t& second)
+{
+    const TwoByteClasses b = Masks::twoByte(q);
+    second = b.cont & keep;
+    return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
+}
+
 // classify() for the first chunk of a walk, in the common case only: false
 // when the chunk holds anything but ASCII and two-byte sequences, so that the
 // caller can leave it all to the full walk without calling anything itself.
@@ -182,12 +193,6 @@ struct ChunkChars {
 // is followed by no continuation byte is one character whatever it is, valid
 // or not; so is a two-byte lead on the last byte of the text. Only
 // continuation bytes need checking: each must follow a two-byte lead.
-[[gnu::always_inline]] inline bool secondBytes(const char* q, std::uint64_t keep, std::uint64_t& second)
-{
-    const TwoByteClasses b = Masks::twoByte(q);
-    second = b.cont & keep;
-    return (((b.lead2 << 1) ^ b.cont) & keep) == 0;
-}
 [[gnu::always_inline]] inline bool classifyFirst(const char* q, std::size_t valid, std::uint64_t& starts)
 {
     const std::uint64_t keep = lowBits(valid);
