@@ -29,6 +29,9 @@ constexpr std::size_t kMaxQuickColumns = 64;
 constexpr std::size_t kQuickFieldRoom = kNarrowColumn + 4 * kNarrowColumn;
 static_assert(kNarrowColumn + 32 <= TextInput::kReadSlack && 64 <= TextInput::kReadSlack
     && 2 * kNarrowColumn <= OutputBuffer::kMinBlock);
+// How far past a chunk that it could not take a block parser is tried again
+// at most, after it took nothing time after time.
+constexpr std::size_t kBlockMissMost = std::size_t{64} << 10;
 
 constexpr const char* kValueCut = "the value is longer than its column";
 constexpr const char* kFieldLeftOut = "the record has more fields than there are columns";
@@ -351,6 +354,84 @@ public:
             return true;
         }
 
+        // Whole records of whole lines from data on, found a 64-byte chunk at a
+        // time from masks of its quotes, delimiters and LFs: a byte is inside
+        // a quoted part when an odd number of quotes from the block's start
+        // go before it or are on it, and the delimiters and LFs outside end
+        // the fields. A chunk is taken when every quote in it opens a field
+        // or closes one right before its end, and it holds no LF inside a
+        // quoted part, no CR, and in UTF-8 no byte above 0x7F. Stops before
+        // the first record that ends in a chunk not taken, or that has more
+        // fields than columns, and asks to be tried again past that chunk:
+        // further past each time nothing was taken, so that text of other
+        // kinds costs little here.
+        BlockTaken block(const char* data, std::size_t size, std::uint64_t& lines)
+        {
+            if (!m_atStart)
+                return {0, 0};
+            const QuickLayout layout = m_layout;
+            const std::size_t room = layout.count * kQuickFieldRoom + sizeof m_end.bytes;
+            std::size_t record = 0; // where the record at hand starts
+            std::size_t field = 0;  // where the field at hand starts
+            std::size_t column = 0; // its column
+            std::size_t cuts = 0;
+            std::uint64_t insideBefore = 0; // all ones when the chunk before ended inside quotes
+            std::uint64_t endBefore = 1;    // its last byte ended a field (the block's start: a record's)
+            std::uint64_t closeBefore = 0;  // its last byte was a closing quote
+            m_cursor.room(room);
+            char* dst = m_cursor.at;
+            std::size_t stop = 0; // where a chunk not taken ends (0: none)
+            for (std::size_t at = 0; stop == 0 && at + 64 <= size; at += 64) {
+                const CsvChunkMasks m = Kernels::csvChunk64(data + at, layout.delimiter);
+                const std::uint64_t inside = prefixXor(m.quotes) ^ insideBefore;
+                const std::uint64_t ends = (m.delimiters | m.lineEnds) & ~inside;
+                const std::uint64_t opening = m.quotes & inside;
+                const std::uint64_t closing = m.quotes & ~inside;
+                std::uint64_t odd = m.returns | (m.lineEnds & inside) | (opening & ~(ends << 1 | endBefore))
+                    | (closing << 1 & ~ends) | (closeBefore & ~ends);
+                if constexpr (M == CharMode::Utf8)
+                    odd |= m.high;
+                if (odd != 0) {
+                    stop = at + 64;
+                    break;
+                }
+                insideBefore = static_cast<std::uint64_t>(static_cast<std::int64_t>(inside) >> 63);
+                endBefore = ends >> 63;
+                closeBefore = closing >> 63;
+                for (std::uint64_t e = ends; e != 0; e &= e - 1) {
+                    const std::size_t end = at + static_cast<std::size_t>(std::countr_zero(e));
+                    if (column == layout.count) {
+                        stop = at + 64; // more fields than columns: told by the other ways
+                        break;
+                    }
+                    const std::size_t quoted = data[field] == '"';
+                    const std::size_t bytes = end - field - 2 * quoted;
+                    dst = quickField<M>(dst, layout.cols[column], data + field + quoted, bytes, bytes, true, cuts);
+                    ++column;
+                    field = end + 1;
+                    if ((m.lineEnds >> (end - at) & 1) == 0)
+                        continue;
+                    // The record's end.
+                    ++lines;
+                    dst = fillColumns(dst, layout, column);
+                    for (; cuts > 0; --cuts)
+                        m_cursor.cut(kValueCut, [this] { sync(); });
+                    m_cursor.at = m_end.writeTo(dst);
+                    ++m_written;
+                    record = field;
+                    column = 0;
+                    m_cursor.room(room);
+                    dst = m_cursor.at;
+                }
+            }
+            if (stop == 0)
+                return {record, 0}; // the block's end: its last lines go one by one
+            // The lines that were not taken go one by one to past the chunk
+            // that stopped this; further past when nothing was taken.
+            m_w.m_blockMiss = record == 0 ? std::min(2 * m_w.m_blockMiss + 64, kBlockMissMost) : 0;
+            return {record, stop + m_w.m_blockMiss};
+        }
+
         void end()
         {
             m_cursor.store();
@@ -637,6 +718,8 @@ private:
     static char* quickField(char* dst, const QuickColumn& col, const char* p, std::size_t bytes, std::size_t chars,
         bool ascii, std::size_t& cuts)
     {
+        if (col.width > kNarrowColumn)
+            __builtin_unreachable(); // so that text of one byte a letter needs one move
         if (chars > col.width) {
             ++cuts;
             if (M == CharMode::Bytes || ascii || bytes == chars) {
@@ -697,6 +780,7 @@ private:
     const bool m_narrow;     // every column at most kNarrowColumn wide, and a fixed count of them
     std::vector<QuickColumn> m_quick; // the columns, when m_narrow
     std::size_t m_field = 0; // index of the field being read
+    std::size_t m_blockMiss = 0; // how far past its stop a burst's block() is tried again
     ColumnValue m_value;
 };
 

@@ -79,6 +79,14 @@ private:
     bool m_countOnly = false;
 };
 
+// What a burst's block(data, size, lines) took of the whole lines held at
+// data: `bytes` of them, up to a line start, every line counted in `lines`;
+// the lines from there on up to `retry` bytes from data go one by one.
+struct BlockTaken {
+    std::size_t bytes;
+    std::size_t retry;
+};
+
 // A burst's line(): one of its quick paths, or else `other` (the work's own
 // path for the line), with the burst's state handed back before it
 // (burst.end()) and taken up again after (burst.resume()).
@@ -184,8 +192,27 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
                     return true;
                 };
                 wholeLine(seg.data, seg.size, seg.ascii);
-                if (!changed)
+                if constexpr (requires { burst.block("", std::size_t{}, stats.linesRead); }) {
+                    // Blocks of lines to the burst's own parser, and the
+                    // lines it leaves one by one, up to where it asks to be
+                    // tried again.
+                    while (!changed) {
+                        const std::string_view held = in.held();
+                        const BlockTaken taken = burst.block(held.data(), held.size(), stats.linesRead);
+                        in.skipHeld(taken.bytes);
+                        const char* const until = held.data() + taken.retry;
+                        bool any = false;
+                        in.template forEachWholeLine<kWideLoop<Work>>(
+                            [&](const char* data, std::size_t size, bool ascii) __attribute__((always_inline)) {
+                                any = true;
+                                return wholeLine(data, size, ascii) && data + size < until;
+                            });
+                        if (!any)
+                            break; // no whole line left in the block
+                    }
+                } else if (!changed) {
                     in.template forEachWholeLine<kWideLoop<Work>>(wholeLine);
+                }
                 if (!changed)
                     burst.end();
             };

@@ -88,6 +88,69 @@ inline std::uint64_t equalBits64(const char* p, char c)
     return m;
 }
 
+// The bytes of a 64-byte chunk of CSV that a parser of whole blocks looks at:
+// bit i for byte i.
+struct CsvChunkMasks {
+    std::uint64_t quotes;
+    std::uint64_t delimiters;
+    std::uint64_t lineEnds;
+    std::uint64_t returns; // CR
+    std::uint64_t high;    // above 0x7F
+};
+
+// Looks at the 64 bytes from p on (all must be readable).
+inline CsvChunkMasks csvChunk(const char* p, char delimiter)
+{
+    CsvChunkMasks m{0, 0, 0, 0, 0};
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i delim = _mm_set1_epi8(delimiter);
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto bits = [&](__m128i x) {
+            return std::uint64_t(static_cast<std::uint16_t>(_mm_movemask_epi8(x))) << (16 * i);
+        };
+        m.quotes |= bits(_mm_cmpeq_epi8(v, quote));
+        m.delimiters |= bits(_mm_cmpeq_epi8(v, delim));
+        m.lineEnds |= bits(_mm_cmpeq_epi8(v, lf));
+        m.returns |= bits(_mm_cmpeq_epi8(v, cr));
+        m.high |= bits(v);
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const char c = p[i];
+        m.quotes |= std::uint64_t(c == '"') << i;
+        m.delimiters |= std::uint64_t(c == delimiter) << i;
+        m.lineEnds |= std::uint64_t(c == '\n') << i;
+        m.returns |= std::uint64_t(c == '\r') << i;
+        m.high |= std::uint64_t(static_cast<unsigned char>(c) >= 0x80) << i;
+    }
+#endif
+    return m;
+}
+
+#if defined(FWPREP_X86_WIDE_LOOPS)
+// csvChunk() with 32-byte vectors.
+[[gnu::target("avx2")]] inline CsvChunkMasks csvChunkWide(const char* p, char delimiter)
+{
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    __m256i v = _mm256_set1_epi8('"');
+    CsvChunkMasks m;
+    m.quotes = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
+    v = _mm256_set1_epi8(delimiter);
+    m.delimiters = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
+    v = _mm256_set1_epi8('\n');
+    m.lineEnds = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
+    v = _mm256_set1_epi8('\r');
+    m.returns = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
+    m.high = highBits64(lo, hi);
+    return m;
+}
+#endif
+
 // Which of the 32 bytes from p on (all must be readable) are one of a set of
 // N bytes: bit i set for byte i. The compares' operands are made once, with
 // the set, for loops that look at many pieces.

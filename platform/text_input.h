@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "byte_source.h"
 #include "control.h"
@@ -116,6 +117,23 @@ public:
     {
         if (!m_inLine)
             handOutLines<Wide>(f);
+    }
+
+    // For a loop that finds the lines of a block itself: the bytes held from
+    // the reader's place on, which is a line start (empty in the middle of a
+    // line). They may be read up to kReadSlack bytes past their end.
+    std::string_view held() const
+    {
+        return m_inLine ? std::string_view() : std::string_view(m_data + m_begin, m_end - m_begin);
+    }
+    // Moves the reader's place `bytes` further into held(), to a line start
+    // (right after an LF) that such a loop has reached.
+    void skipHeld(std::size_t bytes)
+    {
+        if (bytes != 0) {
+            m_begin += bytes;
+            scanFrom(m_begin);
+        }
     }
 
     std::uint64_t bytesRead() const { return m_bytesRead; }

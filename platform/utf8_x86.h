@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <immintrin.h>
 
+#include "line_scan.h"
 #include "utf8_kernels.h"
 
 namespace fwprep::utf8::x86 {
@@ -356,6 +357,7 @@ struct InlineKernels {
         const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
         return Masks::equal(lo, hi, c);
     }
+    static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunkWide(p, delimiter); }
     // Where pieces end whose i-th (from 1) ends after charsTo(i) characters,
     // charsTo(count) < 64: see shortPieceEnds().
     template <class CharsTo>

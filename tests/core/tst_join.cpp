@@ -285,6 +285,8 @@ void TestJoin::badCsv_data()
     std::string tail = "\xC5\x9F\xFE\xFF\xFF\xFF,\xC5\x9F\n\"a\n";
     for (int i = 0; i < 20; ++i)
         tail += "b\n";
+    QTest::newRow("quoted line end after 72 KB, ASCII")
+        << QByteArray::fromStdString(test::asciiThen(73700, "\"a\nb\",c\n" + test::asciiThen(200, ""))) << 1153 << "holds a line end";
     QTest::newRow("quoted line end after 72 KB, UTF-8")
         << QByteArray::fromStdString("\xC5\x9F\n" + test::asciiThen(73700, tail + "\",c\n")) << 1155 << "holds a line end";
 }
@@ -323,13 +325,20 @@ void TestJoin::quickPathsMatchGeneral_data()
     QTest::addColumn<QString>("fill");
     QTest::addColumn<bool>("csv");
     QTest::addColumn<bool>("trim");
+    QTest::addColumn<QString>("text"); // "all", "plain", "ascii": see below
     const int split = int(JobKind::Split), join = int(JobKind::Join);
-    QTest::newRow("join from csv") << join << "20,10,12" << "lrl" << " 0 " << true << false;
-    QTest::newRow("join from csv, 32 and 0 wide") << join << "32,1,0,5" << "rlrl" << ",\" 0" << true << false;
-    QTest::newRow("split to csv, trimmed") << split << "20,10,12" << "lrl" << " 0 " << true << true;
-    QTest::newRow("split to csv, fill is delimiter and quote") << split << "32,3,7" << "rlr" << ",\"a" << true << true;
-    QTest::newRow("split to csv, kept fill") << split << "31,2,9" << "lrl" << "  ," << true << false;
-    QTest::newRow("split, narrow columns") << split << "20,10,32,1" << "r" << " " << false << false;
+    QTest::newRow("join from csv") << join << "20,10,12" << "lrl" << " 0 " << true << false << "all";
+    QTest::newRow("join from csv, 32 and 0 wide") << join << "32,1,0,5" << "rlrl" << ",\" 0" << true << false << "all";
+    // Blocks of such records are parsed whole, 64 bytes at a time.
+    QTest::newRow("join from csv, plain") << join << "20,10,12" << "lrl" << " 0 " << true << false << "plain";
+    QTest::newRow("join from csv, ascii") << join << "20,10,12" << "lrl" << " 0 " << true << false << "ascii";
+    QTest::newRow("join from csv, ascii, 32 and 0 wide") << join << "32,1,0,5" << "rlrl" << ",\" 0" << true << false
+                                                         << "ascii";
+    QTest::newRow("split to csv, trimmed") << split << "20,10,12" << "lrl" << " 0 " << true << true << "all";
+    QTest::newRow("split to csv, fill is delimiter and quote") << split << "32,3,7" << "rlr" << ",\"a" << true << true
+                                                               << "all";
+    QTest::newRow("split to csv, kept fill") << split << "31,2,9" << "lrl" << "  ," << true << false << "all";
+    QTest::newRow("split, narrow columns") << split << "20,10,32,1" << "r" << " " << false << false << "all";
 }
 
 void TestJoin::quickPathsMatchGeneral()
@@ -340,6 +349,7 @@ void TestJoin::quickPathsMatchGeneral()
     QFETCH(QString, fill);
     QFETCH(bool, csv);
     QFETCH(bool, trim);
+    QFETCH(QString, text);
     JobParams params = test::layoutParams(JobKind(kind), widths.toStdString(), align.toStdString(), fill.toStdString());
     params.format = csv ? RecordFormat::Csv : RecordFormat::Lines;
     params.trim = trim;
@@ -353,11 +363,21 @@ void TestJoin::quickPathsMatchGeneral()
     static const char* const kText[] = {"a", "bc", " ", "0", "\xC5\x9F", "\r", ";", "'", "\xC5\x9F\xC4\xB1",
         "\xE2\x82\xAC", "\xC3", "\x80"};
     static const char* const kQuoted[] = {",", "\"\"", "xyz,"};
+    // Plain text: no CR but in a few line ends, fewer fields and quotes, so
+    // that most chunks of 64 bytes hold whole records; ASCII: plain without
+    // bytes above 0x7F.
+    const bool plain = text != "all";
+    std::vector<std::string> pieces;
+    for (const std::string t : kText) {
+        if (!(plain && t == "\r") && !(text == "ascii" && static_cast<unsigned char>(t[0]) > 0x7F))
+            pieces.push_back(t);
+    }
     std::mt19937 random(7);
-    const auto text = [&](std::size_t size, bool quoted) {
+    const auto piece = [&] { return pieces[random() % pieces.size()]; };
+    const auto value = [&](std::size_t size, bool quoted) {
         std::string t;
         while (t.size() < size)
-            t += quoted && random() % 3 == 0 ? kQuoted[random() % std::size(kQuoted)] : kText[random() % std::size(kText)];
+            t += quoted && random() % 3 == 0 ? kQuoted[random() % std::size(kQuoted)] : piece();
         return t;
     };
     std::string input;
@@ -365,17 +385,34 @@ void TestJoin::quickPathsMatchGeneral()
         const bool longOne = random() % 10 == 0;
         std::string record;
         if (!csv || JobKind(kind) == JobKind::Split) {
-            record = text(longOne ? 480 + random() % 60 : random() % 70, true);
+            record = value(longOne ? 480 + random() % 60 : random() % 70, true);
         } else {
-            for (std::size_t i = 0, fields = 1 + random() % 6; i < fields; ++i) {
+            for (std::size_t i = 0, fields = 1 + random() % (plain ? 4 : 6); i < fields; ++i) {
                 const std::size_t size = longOne ? random() % 120 : random() % 14;
-                const unsigned how = random() % 5;
+                const unsigned how = random() % (plain ? 24 : 5);
                 record += i > 0 ? "," : "";
-                record += how == 0 ? "\"" + text(size, true) + "\"" : how == 1 ? "\"q\"" + text(size, false) : text(size, false);
+                record += how == 0 ? "\"" + value(size, true) + "\""
+                    : how == 1     ? "\"q\"" + value(size, false)
+                    : how == 2     ? "x" + value(size / 2, false) + "\"" + value(size / 2, false) // an ordinary quote
+                                   : value(size, false);
             }
         }
-        input += record + (random() % 4 == 0 ? "\r\n" : "\n");
+        input += record + (random() % (plain ? 50 : 4) == 0 ? "\r\n" : "\n");
     }
+    // Blocks are parsed 64 bytes at a time from the second line on: a quote
+    // at the first byte of a chunk inside an unquoted field, and a closing
+    // quote at the last byte of a chunk with text after it, are ordinary and
+    // turn the chunk down.
+    std::vector<std::string> inputs{input};
+    if (plain) {
+        const std::string x(57, 'x');
+        std::string after;
+        for (int i = 0; i < 16; ++i)
+            after += "p,q\n";
+        inputs.push_back("a\n" + x + ",yyyyyy\"z,z\",b\n" + after + input);
+        inputs.push_back("a\n" + x + ",\"yyyy\"z,b\n" + after + input);
+    }
+    for (const std::string& input : inputs)
     for (const auto& [strict, encoding] : {std::pair{false, Encoding::Auto}, {true, Encoding::Auto},
              {false, Encoding::Utf8}, {true, Encoding::Utf8}}) {
         params.strict = strict;
