@@ -41,6 +41,7 @@ struct CalledKernels {
     }
     static std::uint64_t equal64(const char* p, char c) { return equalBits64(p, c); }
     static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunk(p, delimiter); }
+    static void move32(char* dst, const char* src) { std::memcpy(dst, src, 32); }
     static bool secondBytes64(const char* p, std::uint64_t keep, std::uint64_t& second)
     {
         return utf8::secondBytes64(p, keep, second);

@@ -22,7 +22,7 @@ static_assert(4 * kShortColumn <= TextInput::kReadSlack && 2 * kShortColumn <= O
 
 // A layout of columns of at most this many bytes is joined from CSV with
 // fixed-size moves, a record of at most kQuickRecord bytes at a time.
-constexpr std::size_t kNarrowColumn = 32;
+constexpr std::size_t kNarrowColumn = 32; // the kernels' move32()
 constexpr std::size_t kQuickRecord = 512;
 constexpr std::size_t kMaxQuickColumns = 64;
 // Room for a field of such a column: its fill, and up to 4 bytes a letter.
@@ -703,7 +703,7 @@ private:
     static char* fillColumns(char* dst, const QuickLayout layout, std::size_t from)
     {
         for (std::size_t i = from; i < layout.count; ++i) {
-            std::memcpy(dst, layout.cols[i].fill, kNarrowColumn);
+            Kernels::move32(dst, layout.cols[i].fill);
             dst += layout.cols[i].width;
         }
         return dst;
@@ -732,15 +732,15 @@ private:
         }
         const std::size_t fill = col.width - chars;
         if (col.right) {
-            std::memcpy(dst, col.fill, kNarrowColumn);
+            Kernels::move32(dst, col.fill);
             dst += fill;
         }
-        std::memcpy(dst, p, kNarrowColumn);
+        Kernels::move32(dst, p);
         for (std::size_t at = kNarrowColumn; at < bytes; at += kNarrowColumn)
-            std::memcpy(dst + at, p + at, kNarrowColumn); // letters of several bytes
+            Kernels::move32(dst + at, p + at); // letters of several bytes
         dst += bytes;
         if (!col.right) {
-            std::memcpy(dst, col.fill, kNarrowColumn);
+            Kernels::move32(dst, col.fill);
             dst += fill;
         }
         return dst;
