@@ -361,8 +361,9 @@ public:
         // the fields. A chunk is taken when every quote in it opens a field
         // or closes one right before its end, and it holds no LF inside a
         // quoted part, no CR, and in UTF-8 no byte above 0x7F. Stops before
-        // the first record that ends in a chunk not taken, or that has more
-        // fields than columns, and asks to be tried again past that chunk:
+        // the first record that ends in a chunk not taken, that has more
+        // fields than columns, or that may be longer than kQuickRecord, and
+        // asks to be tried again past that chunk:
         // further past each time nothing was taken, so that text of other
         // kinds costs little here.
         BlockTaken block(const char* data, std::size_t size, std::uint64_t& lines)
@@ -391,7 +392,10 @@ public:
                     | (closing << 1 & ~ends) | (closeBefore & ~ends);
                 if constexpr (M == CharMode::Utf8)
                     odd |= m.high;
-                if (odd != 0) {
+                // A record at hand that may be longer than kQuickRecord by the
+                // chunk's end goes the general way, as it did before: that
+                // way writes a record's values up to a strict failure.
+                if (odd != 0 || at + 64 - record > kQuickRecord) {
                     stop = at + 64;
                     break;
                 }
