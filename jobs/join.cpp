@@ -392,10 +392,11 @@ public:
                     | (closing << 1 & ~ends) | (closeBefore & ~ends);
                 if constexpr (M == CharMode::Utf8)
                     odd |= m.high;
-                // A record at hand that may be longer than kQuickRecord by the
-                // chunk's end goes the general way, as it did before: that
-                // way writes a record's values up to a strict failure.
-                if (odd != 0 || at + 64 - record > kQuickRecord) {
+                // A record longer than kQuickRecord goes the general way, as
+                // it did before: that way writes a record's values up to a
+                // strict failure. Such a record spans a chunk without a line
+                // end before the one with its own, where this looks ahead.
+                if (odd != 0 || (m.lineEnds == 0 && at + 128 - record > kQuickRecord)) {
                     stop = at + 64;
                     break;
                 }
@@ -591,6 +592,7 @@ private:
                     undoubled[kept] = p[j];
                     kept += ~drop >> j & 1;
                 }
+                std::memset(undoubled + kept, 0, kNarrowColumn); // read by the fixed-size moves, never used
                 p = undoubled;
                 bytes = kept;
             }
@@ -605,12 +607,32 @@ private:
         return dst;
     }
 
+    // Out of line, it is compiled for AVX2 on its own where the loop that
+    // calls it is: the loop's instructions do not reach into it.
     template <CharMode M>
-    [[gnu::noinline]] static char* shortRecordDoubled(char* dst, const QuickLayout layout, const char* data,
-        std::size_t size, bool ascii, std::size_t& fields, std::size_t& cuts)
+    static char* shortRecordDoubled(char* dst, const QuickLayout layout, const char* data, std::size_t size,
+        bool ascii, std::size_t& fields, std::size_t& cuts)
+    {
+#if defined(FWPREP_X86_WIDE_LOOPS)
+        if constexpr (Kernels::kWide)
+            return shortRecordDoubledWide<M>(dst, layout, data, size, ascii, fields, cuts);
+#endif
+        return shortRecordDoubledOutOfLine<M>(dst, layout, data, size, ascii, fields, cuts);
+    }
+    template <CharMode M>
+    [[gnu::noinline]] static char* shortRecordDoubledOutOfLine(char* dst, const QuickLayout layout,
+        const char* data, std::size_t size, bool ascii, std::size_t& fields, std::size_t& cuts)
     {
         return shortRecord<M, true>(dst, layout, data, size, ascii, fields, cuts);
     }
+#if defined(FWPREP_X86_WIDE_LOOPS)
+    template <CharMode M>
+    [[gnu::noinline]] FWPREP_X86_WIDE_LOOP static char* shortRecordDoubledWide(char* dst, const QuickLayout layout,
+        const char* data, std::size_t size, bool ascii, std::size_t& fields, std::size_t& cuts)
+    {
+        return shortRecord<M, true>(dst, layout, data, size, ascii, fields, cuts);
+    }
+#endif
 
     // Any record on one line whose quoted fields hold no quote of their own,
     // the other quotes being ordinary characters: its fields are found from
