@@ -384,7 +384,7 @@ public:
             std::size_t stop = 0; // where a chunk not taken ends (0: none)
             for (std::size_t at = 0; stop == 0 && at + 64 <= size; at += 64) {
                 const CsvChunkMasks m = Kernels::csvChunk64(data + at, layout.delimiter);
-                const std::uint64_t inside = prefixXor(m.quotes) ^ insideBefore;
+                const std::uint64_t inside = Kernels::prefixXor64(m.quotes) ^ insideBefore;
                 const std::uint64_t ends = (m.delimiters | m.lineEnds) & ~inside;
                 const std::uint64_t opening = m.quotes & inside;
                 const std::uint64_t closing = m.quotes & ~inside;
@@ -554,7 +554,7 @@ private:
         const std::uint64_t stop = std::uint64_t{1} << size;
         std::uint64_t doubled = 0; // the second quote of each pair
         if (quotes != 0) {
-            const std::uint64_t inside = prefixXor(quotes);
+            const std::uint64_t inside = Kernels::prefixXor64(quotes);
             if (inside & stop)
                 return nullptr; // open at the line end
             ends = (ends & ~inside) | stop;

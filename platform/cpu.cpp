@@ -21,7 +21,7 @@ Features detect()
     // registers (XCR0), not just that the processor has them.
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi")
-        && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+        && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("pclmul");
     f.widest = avx2 ? SimdLevel::Avx2 : SimdLevel::Portable;
 
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;

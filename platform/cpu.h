@@ -14,14 +14,14 @@
 #define FWPREP_X86_WIDE_LOOPS 1
 // A loop entry compiled for these instructions: everything it calls inline is
 // compiled the same way (flatten), so that code made for them goes in.
-#define FWPREP_X86_WIDE_LOOP [[gnu::target("avx2,bmi,bmi2,popcnt"), gnu::flatten]]
+#define FWPREP_X86_WIDE_LOOP [[gnu::target("avx2,bmi,bmi2,popcnt,pclmul"), gnu::flatten]]
 #endif
 
 namespace fwprep::cpu {
 
 enum class SimdLevel {
     Portable, // any processor
-    Avx2,     // x86-64 with AVX2, BMI1, BMI2, POPCNT
+    Avx2,     // x86-64 with AVX2, BMI1, BMI2, POPCNT, PCLMULQDQ (every processor with AVX2 has it)
 };
 
 struct Features {

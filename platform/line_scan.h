@@ -132,6 +132,15 @@ inline CsvChunkMasks csvChunk(const char* p, char delimiter)
 }
 
 #if defined(FWPREP_X86_WIDE_LOOPS)
+// prefixXor() in one carry-less multiply by all ones, where the shifts and
+// XORs are a chain of twelve steps.
+[[gnu::target("pclmul")]] inline std::uint64_t prefixXorWide(std::uint64_t x)
+{
+    const __m128i product = _mm_clmulepi64_si128(
+        _mm_set_epi64x(0, static_cast<long long>(x)), _mm_set1_epi8(static_cast<char>(0xFF)), 0);
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
+}
+
 // csvChunk() with 32-byte vectors.
 [[gnu::target("avx2")]] inline CsvChunkMasks csvChunkWide(const char* p, char delimiter)
 {

@@ -55,10 +55,10 @@ constexpr char kC0 = -64, kE0 = -32, kF0 = -16, kF5 = -11, kA0 = -96, k90 = -112
 } // namespace
 
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,popcnt,pclmul"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2,bmi,bmi2,popcnt")
+#pragma GCC target("avx2,bmi,bmi2,popcnt,pclmul")
 #endif
 
 namespace {
@@ -358,6 +358,7 @@ struct InlineKernels {
         return Masks::equal(lo, hi, c);
     }
     static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunkWide(p, delimiter); }
+    static std::uint64_t prefixXor64(std::uint64_t x) { return prefixXorWide(x); }
     // 32 bytes in one move (a memcpy() of 32 is two, by the compiler's
     // choice for processors of every kind).
     static void move32(char* dst, const char* src)

@@ -130,17 +130,27 @@ void TestUtf8Kernels::kernels()
             const std::size_t len = starts[s + 1] - starts[s];
             twoByteOnly = twoByteOnly && (len == 1 ? lead < 0x80 : len == 2);
         }
-        // The line reader's chunk look in 32-byte vectors: the same masks,
-        // from every offset, of the text and of it with line ends put in.
+        // The line reader's and the CSV parser's chunk looks in 32-byte
+        // vectors: the same masks, from every offset, of the text and of it
+        // with line ends, CRs, quotes and delimiters put in; and the same
+        // quoted parts from the carry-less multiply.
         QByteArray withLines = buffer;
-        for (qsizetype i = 5; i < withLines.size(); i += 7 + i % 5)
-            withLines[i] = '\n';
+        for (qsizetype i = 5, k = 0; i < withLines.size(); i += 7 + i % 5, ++k)
+            withLines[i] = "\n\"\n;\r\""[k % 6];
         for (const QByteArray* b : {&buffer, static_cast<const QByteArray*>(&withLines)}) {
             for (qsizetype at = 0; at + 64 <= b->size(); ++at) {
                 const ChunkMasks narrow = scanChunk(b->constData() + at);
                 const ChunkMasks wide = scanChunkWide(b->constData() + at);
                 QVERIFY2(wide.lineEnds == narrow.lineEnds && wide.high == narrow.high,
                     qPrintable(QStringLiteral("scanChunkWide at %1").arg(at)));
+                const CsvChunkMasks csv = csvChunk(b->constData() + at, ';');
+                const CsvChunkMasks csvWide = csvChunkWide(b->constData() + at, ';');
+                QVERIFY2(csvWide.quotes == csv.quotes && csvWide.delimiters == csv.delimiters
+                        && csvWide.lineEnds == csv.lineEnds && csvWide.returns == csv.returns
+                        && csvWide.high == csv.high && csv.lineEnds == narrow.lineEnds && csv.high == narrow.high,
+                    qPrintable(QStringLiteral("csvChunkWide at %1").arg(at)));
+                for (const std::uint64_t m : {csv.quotes, csv.delimiters, csv.high, ~csv.lineEnds})
+                    QVERIFY2(prefixXorWide(m) == prefixXor(m), qPrintable(QStringLiteral("prefixXorWide at %1").arg(at)));
             }
         }
         for (std::size_t s = 0; s < starts.size(); ++s) {
