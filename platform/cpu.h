@@ -3,13 +3,13 @@
 // per process; the environment variable FWPREP_SIMD can hold the choice down
 // (to test the portable code on any machine, or to rule out a wide path):
 //   FWPREP_SIMD=portable   plain C++ only
-//   FWPREP_SIMD=avx2       at most AVX2 + BMI2 (the widest there is: no limit)
+//   FWPREP_SIMD=avx2       at most AVX2 + BMI2 + PCLMULQDQ (the widest there is: no limit)
 // Any other value means portable.
 
 #include <optional>
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// Loops may be compiled for AVX2 and BMI2 beside the baseline ones, and run
+// Loops may be compiled for AVX2, BMI2 and PCLMULQDQ beside the baseline ones, and run
 // where the processor has them (utf8::x86::useWideLoops()).
 #define FWPREP_X86_WIDE_LOOPS 1
 // A loop entry compiled for these instructions: everything it calls inline is
