@@ -274,6 +274,11 @@ class CsvJoinWork {
         std::size_t count;
         char delimiter;
     };
+    // What the quick paths may write of a record of `columns` columns.
+    static constexpr std::size_t recordRoom(std::size_t columns)
+    {
+        return columns * kQuickFieldRoom + sizeof(LineEndBytes::bytes);
+    }
 
 public:
     static constexpr bool kWideLoop = Kernels::kWide;
@@ -288,7 +293,7 @@ public:
         , m_delimiter(params.delimiter)
         , m_skipRecord(params.header)
         , m_narrow(!cols.unbounded() && cols.count() <= kMaxQuickColumns && cols.widest() <= kNarrowColumn
-              && cols.count() * kQuickFieldRoom + sizeof m_end.bytes <= out.capacity())
+              && recordRoom(cols.count()) <= out.capacity())
     {
         if (m_narrow) {
             for (std::size_t i = 0; i < cols.count(); ++i) {
@@ -338,7 +343,7 @@ public:
         {
             if (!m_atStart || size >= 64)
                 return false;
-            m_cursor.room(m_layout.count * kQuickFieldRoom + sizeof m_end.bytes);
+            m_cursor.room(recordRoom(m_layout.count));
             std::size_t fields = 0;
             std::size_t cuts = 0;
             char* dst = shortRecord<M>(m_cursor.at, m_layout, data, size, ascii, fields, cuts);
@@ -346,11 +351,7 @@ public:
                 dst = shortRecordDoubled<M>(m_cursor.at, m_layout, data, size, ascii, fields, cuts);
             if (dst == nullptr || fields > m_layout.count)
                 return false; // left-out fields are told by the other ways
-            dst = fillColumns(dst, m_layout, fields);
-            for (; cuts > 0; --cuts)
-                m_cursor.cut(kValueCut, [this] { sync(); });
-            m_cursor.at = m_end.writeTo(dst);
-            ++m_written;
+            finishRecord(dst, m_layout, fields, cuts);
             return true;
         }
 
@@ -371,7 +372,7 @@ public:
             if (!m_atStart)
                 return {0, 0};
             const QuickLayout layout = m_layout;
-            const std::size_t room = layout.count * kQuickFieldRoom + sizeof m_end.bytes;
+            const std::size_t room = recordRoom(layout.count);
             std::size_t record = 0; // where the record at hand starts
             std::size_t field = 0;  // where the field at hand starts
             std::size_t column = 0; // its column
@@ -418,11 +419,8 @@ public:
                         continue;
                     // The record's end.
                     ++lines;
-                    dst = fillColumns(dst, layout, column);
-                    for (; cuts > 0; --cuts)
-                        m_cursor.cut(kValueCut, [this] { sync(); });
-                    m_cursor.at = m_end.writeTo(dst);
-                    ++m_written;
+                    finishRecord(dst, layout, column, cuts);
+                    cuts = 0;
                     record = field;
                     column = 0;
                     m_cursor.room(room);
@@ -444,6 +442,18 @@ public:
         }
 
     private:
+        // Ends a record of `fields` fields whose columns are written up to
+        // dst: columns of fill for the fields it does not have, its cuts told,
+        // its line end.
+        [[gnu::always_inline]] void finishRecord(char* dst, const QuickLayout layout, std::size_t fields, std::size_t cuts)
+        {
+            dst = fillColumns(dst, layout, fields);
+            for (; cuts > 0; --cuts)
+                m_cursor.cut(kValueCut, [this] { sync(); });
+            m_cursor.at = m_end.writeTo(dst);
+            ++m_written;
+        }
+
         void sync()
         {
             m_w.m_tally.wrote(m_written);
@@ -520,7 +530,7 @@ private:
     {
         std::size_t fields = 0;
         std::size_t cuts = 0;
-        char* dst = m_out.reserve(m_quick.size() * kQuickFieldRoom + sizeof m_end.bytes);
+        char* dst = m_out.reserve(recordRoom(m_quick.size()));
         char* const start = dst;
         dst = shortRecord<M>(start, layout(), data, size, ascii, fields, cuts);
         if (dst == nullptr && !m_tally.strict())
@@ -688,7 +698,7 @@ private:
             at = after + 1;
         }
         const std::size_t columns = std::min(count, m_cols.count());
-        char* dst = m_out.reserve(m_cols.count() * kQuickFieldRoom + sizeof m_end.bytes);
+        char* dst = m_out.reserve(recordRoom(m_cols.count()));
         std::size_t cuts = 0;
         for (std::size_t i = 0; i < columns; ++i) {
             const char* const p = data + fields[i].begin;

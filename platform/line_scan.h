@@ -55,6 +55,12 @@ inline ChunkMasks scanChunk(const char* p)
     return std::uint64_t(static_cast<std::uint32_t>(_mm256_movemask_epi8(lo)))
         | std::uint64_t(static_cast<std::uint32_t>(_mm256_movemask_epi8(hi))) << 32;
 }
+// Which of the 64 bytes of lo and hi are `c`, as a mask.
+[[gnu::target("avx2")]] inline std::uint64_t equalBits64(__m256i lo, __m256i hi, char c)
+{
+    const __m256i v = _mm256_set1_epi8(c);
+    return highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
+}
 // scanChunk() with 32-byte vectors, for the line reader in a loop compiled for
 // AVX2. Not always_inline: a baseline caller's copy keeps it a call, and the
 // wide loop (flatten) takes it inline.
@@ -62,8 +68,7 @@ inline ChunkMasks scanChunk(const char* p)
 {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const __m256i lf = _mm256_set1_epi8('\n');
-    ChunkMasks m{highBits64(_mm256_cmpeq_epi8(lo, lf), _mm256_cmpeq_epi8(hi, lf)), 0};
+    ChunkMasks m{equalBits64(lo, hi, '\n'), 0};
     if (!_mm256_testz_si256(_mm256_or_si256(lo, hi), _mm256_set1_epi8(static_cast<char>(0x80))))
         m.high = highBits64(lo, hi);
     return m;
@@ -146,17 +151,8 @@ inline CsvChunkMasks csvChunk(const char* p, char delimiter)
 {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    __m256i v = _mm256_set1_epi8('"');
-    CsvChunkMasks m;
-    m.quotes = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
-    v = _mm256_set1_epi8(delimiter);
-    m.delimiters = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
-    v = _mm256_set1_epi8('\n');
-    m.lineEnds = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
-    v = _mm256_set1_epi8('\r');
-    m.returns = highBits64(_mm256_cmpeq_epi8(lo, v), _mm256_cmpeq_epi8(hi, v));
-    m.high = highBits64(lo, hi);
-    return m;
+    return {equalBits64(lo, hi, '"'), equalBits64(lo, hi, delimiter), equalBits64(lo, hi, '\n'),
+        equalBits64(lo, hi, '\r'), highBits64(lo, hi)};
 }
 #endif
 
