@@ -41,6 +41,7 @@ struct CalledKernels {
     }
     static std::uint64_t equal64(const char* p, char c) { return equalBits64(p, c); }
     static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunk(p, delimiter); }
+    static FieldMasks fieldMasks64(const char* p, char delimiter, char fill) { return fieldMasks(p, delimiter, fill); }
     static std::uint64_t prefixXor64(std::uint64_t x) { return prefixXor(x); }
     static void move32(char* dst, const char* src) { std::memcpy(dst, src, 32); }
     static bool secondBytes64(const char* p, std::uint64_t keep, std::uint64_t& second)

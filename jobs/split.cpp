@@ -69,14 +69,22 @@ public:
         , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
         , m_narrowCsvUtf8(m_narrowCsv && m_total < 64 && m_count <= kShortUtf8Pieces
               && m_count * (kQuotedWide + 1) + 2 <= out.capacity())
+        , m_lineCsv(m_narrowCsv && m_total <= 64)
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
+        std::size_t start = 0;
         for (std::size_t i = 0; i < m_count; ++i) {
             m_widths.push_back(cols.width(i));
             m_fills.emplace_back(cols[i].fill);
             if (m_narrowUtf8 || m_narrowCsvUtf8)
                 m_totals.push_back(static_cast<std::uint8_t>((i > 0 ? m_totals.back() : 0) + cols.width(i)));
+            if (m_lineCsv) {
+                const std::size_t end = start + cols.width(i);
+                m_csvColumns.push_back({lowBits64(end) & ~lowBits64(start), cols[i].fill, cols[i].align == Align::Right});
+                m_oneFill = m_oneFill && cols[i].fill == cols[0].fill;
+                start = end;
+            }
         }
     }
 
@@ -124,6 +132,8 @@ public:
         [[gnu::always_inline]] bool quickLine(const char* d, std::size_t len, bool ascii)
         {
             const bool known = M == CharMode::Bytes || ascii;
+            if (m_w.m_lineCsv)
+                return cutCsv(d, len, known);
             if (!known && m_w.m_shortUtf8) {
                 cutUtf8(d, len);
                 return true;
@@ -234,6 +244,87 @@ public:
             return true;
         }
 
+        // To CSV, a line's first 64 bytes at a time: which are fill, which
+        // need a field quoted, and whether any is not ASCII are found for the
+        // whole line with one look, and each column takes its bits of them.
+        // A line with letters other than ASCII goes to cutCsvUtf8(). As
+        // cutNarrowCsvLine(), the cut is counted before the line is written.
+        bool cutCsv(const char* d, std::size_t len, bool known)
+        {
+            const SplitWork::CsvColumn* const cols = m_w.m_csvColumns.data();
+            const FieldMasks m = Kernels::fieldMasks64(d, m_w.m_delimiter, cols[0].fill);
+            const std::uint64_t valid = lowBits64(len);
+            if (!known && (m.high & valid & lowBits64(m_total)) != 0)
+                return cutCsvUtf8(d, len);
+            if (len > m_total)
+                m_cursor.cut(kLineCut, [] {});
+            m_cursor.room(m_count * (kQuotedNarrow + 1) + 2);
+            const bool trim = m_w.m_trim;
+            char* dst = m_cursor.at;
+            for (std::size_t i = 0; i < m_count; ++i) {
+                if (i > 0)
+                    *dst++ = m_w.m_delimiter;
+                const std::uint64_t whole = cols[i].bits & valid;
+                std::uint64_t piece = whole;
+                if (trim)
+                    piece &= ~(m_w.m_oneFill ? m.fill : Kernels::equal64(d, cols[i].fill));
+                if (piece == 0)
+                    continue;
+                // Trimmed, the piece starts at its first kept byte (right-
+                // aligned) or ends after its last (left-aligned).
+                const auto b = static_cast<std::size_t>(std::countr_zero(trim && cols[i].right ? piece : whole));
+                const auto e = static_cast<std::size_t>(std::bit_width(trim && !cols[i].right ? piece : whole));
+                const std::uint64_t inside = m.special & lowBits64(e) & ~lowBits64(b);
+                if (inside == 0) {
+                    Kernels::move32(dst, d + b);
+                    dst += e - b;
+                } else if ((inside & Kernels::equal64(d, '"')) != 0) {
+                    dst = writeQuoted(dst, d + b, d + e);
+                } else {
+                    *dst = '"';
+                    Kernels::move32(dst + 1, d + b);
+                    dst += e - b + 1;
+                    *dst++ = '"';
+                }
+            }
+            m_cursor.at = m_end.writeTo(dst);
+            return true;
+        }
+
+        // The same on a line of UTF-8 letters, when the character kernel
+        // finds where the pieces end in its first 64 bytes (false, with
+        // nothing done, when not). Each field of up to 64 bytes has its fill
+        // and quoting found with two 32-byte compares. The cut is counted
+        // after the line is written, as cutLine() counts it.
+        bool cutCsvUtf8(const char* d, std::size_t len)
+        {
+            if constexpr (M == CharMode::Utf8 && Kernels::kWide) {
+                if (!m_w.m_narrowCsvUtf8)
+                    return false;
+                const char* ends[kShortUtf8Pieces];
+                if (!Kernels::layoutPieceEnds(d, len, m_totals, m_count, ends))
+                    return false;
+                m_cursor.room(m_count * (kQuotedWide + 1) + 2);
+                char* dst = m_cursor.at;
+                const char* p = d;
+                for (std::size_t i = 0; i < m_count; ++i) {
+                    if (i > 0)
+                        *dst++ = m_w.m_delimiter;
+                    const auto [b, e] = m_w.template trimmed<true>(i, p, static_cast<std::size_t>(ends[i] - p));
+                    dst = m_w.template putCsvField<true>(dst, p, b, e);
+                    p = ends[i];
+                }
+                m_cursor.at = m_end.writeTo(dst);
+                if (ends[m_count - 1] < d + len)
+                    m_cursor.cut(kLineCut, [] {});
+                return true;
+            } else {
+                (void)d;
+                (void)len;
+                return false;
+            }
+        }
+
         // The character kernel finds where the pieces end.
         void cutUtf8(const char* d, std::size_t len)
         {
@@ -276,7 +367,7 @@ public:
         BurstCursor m_cursor;
     };
 
-    bool burstable() const { return (m_short || m_shortUtf8 || m_narrow) && m_count > 0; }
+    bool burstable() const { return (m_short || m_shortUtf8 || m_narrow || m_lineCsv) && m_count > 0; }
     template <CharMode M>
     Burst<M> burst()
     {
@@ -337,35 +428,6 @@ private:
         }
         dst = m_lineEnd.writeTo(dst);
         m_out.commit(dst);
-    }
-
-    // The same on UTF-8 text, when the character kernel finds where the
-    // pieces end in the line's first 64 bytes (see Burst::cutNarrowUtf8());
-    // false, with nothing done, when not.
-    template <CharMode M>
-    bool cutNarrowCsvUtf8Line(const char* d, std::size_t len)
-    {
-        if constexpr (M == CharMode::Utf8 && Kernels::kWide) {
-            const char* ends[kShortUtf8Pieces];
-            if (!Kernels::layoutPieceEnds(d, len, m_totals.data(), m_count, ends))
-                return false;
-            char* dst = m_out.reserve(m_count * (kQuotedWide + 1) + 2);
-            const char* p = d;
-            for (std::size_t i = 0; i < m_count; ++i) {
-                if (i > 0)
-                    *dst++ = m_delimiter;
-                const auto [b, e] = trimmed<true>(i, p, static_cast<std::size_t>(ends[i] - p));
-                dst = putCsvField<true>(dst, p, b, e);
-                p = ends[i];
-            }
-            dst = m_lineEnd.writeTo(dst);
-            m_out.commit(dst);
-            if (ends[m_count - 1] < d + len)
-                m_tally.cut(kLineCut); // after the line, as cutLine() counts it
-            return true;
-        } else {
-            return false;
-        }
     }
 
     // The bytes of the 32 (Wide: 64) from p on that are in `set`.
@@ -434,8 +496,6 @@ private:
         const bool bytes = M == CharMode::Bytes || ascii || utf8::isAscii(data, std::min(size, m_total));
         if (m_narrowCsv && bytes)
             cutNarrowCsvLine(data, size);
-        else if (!bytes && m_narrowCsvUtf8 && cutNarrowCsvUtf8Line<M>(data, size))
-            return;
         else if (bytes)
             cutLine<CharMode::Bytes>(data, data + size);
         else
@@ -504,7 +564,17 @@ private:
     const ByteSet32<1> m_quote{'"'};
     std::vector<ByteSet32<1>> m_fills;
     const bool m_narrowCsv; // plain bytes go through cutNarrowCsvLine()
-    const bool m_narrowCsvUtf8; // UTF-8 letters may go through cutNarrowCsvUtf8Line()
+    const bool m_narrowCsvUtf8; // UTF-8 letters may go through Burst::cutCsvUtf8()
+    // A record of at most 64 bytes goes to CSV through Burst::cutCsv(): each
+    // column's bits of a line's first 64 bytes, its fill and alignment.
+    struct CsvColumn {
+        std::uint64_t bits;
+        char fill;
+        bool right;
+    };
+    const bool m_lineCsv;
+    std::vector<CsvColumn> m_csvColumns;
+    bool m_oneFill = true; // every column has the same fill
     const std::uint64_t m_perLine; // output lines per input line
     const std::size_t m_width;     // of the first column
     // A long line's progress.

@@ -136,6 +136,44 @@ inline CsvChunkMasks csvChunk(const char* p, char delimiter)
     return m;
 }
 
+// The bytes of a line's first 64 that a job writing CSV fields looks at: bit
+// i for byte i.
+struct FieldMasks {
+    std::uint64_t special; // a quote, the delimiter or CR: the field is quoted
+    std::uint64_t fill;
+    std::uint64_t high; // above 0x7F
+};
+
+// Looks at the 64 bytes from p on (all must be readable).
+inline FieldMasks fieldMasks(const char* p, char delimiter, char fill)
+{
+    FieldMasks m{0, 0, 0};
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i delim = _mm_set1_epi8(delimiter);
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i pad = _mm_set1_epi8(fill);
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto bits = [&](__m128i x) {
+            return std::uint64_t(static_cast<std::uint16_t>(_mm_movemask_epi8(x))) << (16 * i);
+        };
+        m.special |= bits(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, delim)), _mm_cmpeq_epi8(v, cr)));
+        m.fill |= bits(_mm_cmpeq_epi8(v, pad));
+        m.high |= bits(v);
+    }
+#else
+    for (unsigned i = 0; i < 64; ++i) {
+        const char c = p[i];
+        m.special |= std::uint64_t(c == '"' || c == delimiter || c == '\r') << i;
+        m.fill |= std::uint64_t(c == fill) << i;
+        m.high |= std::uint64_t(static_cast<unsigned char>(c) >= 0x80) << i;
+    }
+#endif
+    return m;
+}
+
 #if defined(FWPREP_X86_WIDE_LOOPS)
 // prefixXor() in one carry-less multiply by all ones, where the shifts and
 // XORs are a chain of twelve steps.
@@ -153,6 +191,25 @@ inline CsvChunkMasks csvChunk(const char* p, char delimiter)
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
     return {equalBits64(lo, hi, '"'), equalBits64(lo, hi, delimiter), equalBits64(lo, hi, '\n'),
         equalBits64(lo, hi, '\r'), highBits64(lo, hi)};
+}
+#endif
+
+#if defined(FWPREP_X86_WIDE_LOOPS)
+// Which of the 32 bytes of v are a quote, `delimiter` or CR, as bytes of all
+// ones.
+[[gnu::target("avx2")]] inline __m256i fieldSpecials(__m256i v, char delimiter)
+{
+    const __m256i quote = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('"'));
+    const __m256i delim = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(delimiter));
+    return _mm256_or_si256(_mm256_or_si256(quote, delim), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')));
+}
+// fieldMasks() with 32-byte vectors.
+[[gnu::target("avx2")]] inline FieldMasks fieldMasksWide(const char* p, char delimiter, char fill)
+{
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return {highBits64(fieldSpecials(lo, delimiter), fieldSpecials(hi, delimiter)), equalBits64(lo, hi, fill),
+        highBits64(lo, hi)};
 }
 #endif
 

@@ -358,6 +358,10 @@ struct InlineKernels {
         return Masks::equal(lo, hi, c);
     }
     static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunkWide(p, delimiter); }
+    static FieldMasks fieldMasks64(const char* p, char delimiter, char fill)
+    {
+        return fieldMasksWide(p, delimiter, fill);
+    }
     static std::uint64_t prefixXor64(std::uint64_t x) { return prefixXorWide(x); }
     // 32 bytes in one move (a memcpy() of 32 is two, by the compiler's
     // choice for processors of every kind).

@@ -231,6 +231,14 @@ void TestSplit::layout_data()
     QTest::newRow("csv: 32-wide columns, a quote at the last byte")
         << QByteArray(31, 'a') + "\"" + QByteArray(30, ' ') + "b,\n" << "32,32,1" << "rrr" << " " << true << ","
         << "\"" + QByteArray(31, 'a') + "\"\"\",\"b,\",\n" << 0 << 0;
+    // A layout of 64 bytes, whose lines are looked at 64 bytes at a time:
+    // lines past it, a letter past it, quoted fields of 32 bytes.
+    QTest::newRow("csv: 64-byte layout, lines past it") << "  " + QByteArray(30, 'a') + QByteArray(30, 'b') + "  xyz\n\""
+            + QByteArray(31, 'c') + QByteArray(32, 'd') + c + "\n" + QByteArray(31, 'e') + "," + QByteArray(32, 'f') + "\n"
+                                                        << "32,32" << "rl" << " " << true << ","
+                                                        << QByteArray(30, 'a') + "," + QByteArray(30, 'b') + "\n\"\"\""
+            + QByteArray(31, 'c') + "\"," + QByteArray(32, 'd') + "\n\"" + QByteArray(31, 'e') + ",\","
+            + QByteArray(32, 'f') + "\n" << 2 << 1;
     const QByteArray longLine = QByteArray(2500, 'x') + "yz";
     QTest::newRow("csv: a piece wider than the block") << longLine + "\n" << "2000,500,2" << "r" << " " << false << ","
                                                        << QByteArray(2000, 'x') + "," + QByteArray(500, 'x') + ",yz\n"

@@ -151,6 +151,14 @@ void TestUtf8Kernels::kernels()
                     qPrintable(QStringLiteral("csvChunkWide at %1").arg(at)));
                 for (const std::uint64_t m : {csv.quotes, csv.delimiters, csv.high, ~csv.lineEnds})
                     QVERIFY2(prefixXorWide(m) == prefixXor(m), qPrintable(QStringLiteral("prefixXorWide at %1").arg(at)));
+                // A CSV writer's look at a line: the bytes that get a field
+                // quoted, the fill, the high bytes.
+                const FieldMasks field = fieldMasks(b->constData() + at, ';', 'a');
+                const FieldMasks fieldWide = fieldMasksWide(b->constData() + at, ';', 'a');
+                QVERIFY2(field.special == (csv.quotes | csv.delimiters | csv.returns) && field.high == csv.high
+                        && field.fill == equalBits64(b->constData() + at, 'a') && fieldWide.special == field.special
+                        && fieldWide.fill == field.fill && fieldWide.high == field.high,
+                    qPrintable(QStringLiteral("fieldMasks at %1").arg(at)));
             }
         }
         for (std::size_t s = 0; s < starts.size(); ++s) {
