@@ -120,6 +120,40 @@ time_cmd() {
     spread=$(echo "scale=1; 100 * ($worst - $best) / $best" | bc)
 }
 
+# time_turns "NAME|OUT|CMD"...: times the commands in turns, $runs rounds of
+# each once, every run after its OUT is removed and a `sync` (CMD sees $out set
+# to OUT). The machine's pace moves by up to 1.5x within minutes; taken in
+# turns, commands compared with each other meet the same pace. Sets
+# turn_best[NAME], turn_spread[NAME] and turn_times[NAME].
+declare -A turn_best turn_spread turn_times
+time_turns() {
+    local spec r i name d t0 t1
+    local -a names=() outs=() cmds=()
+    declare -A worst=()
+    for spec; do
+        names+=("${spec%%|*}"); spec=${spec#*|}
+        outs+=("${spec%%|*}"); cmds+=("${spec#*|}")
+    done
+    for name in "${names[@]}"; do turn_best[$name]= turn_times[$name]=; done
+    for ((r = 0; r < runs; r++)); do
+        for i in "${!cmds[@]}"; do
+            name=${names[$i]} out=${outs[$i]}
+            rm -f "$out"
+            sync
+            t0=$EPOCHREALTIME
+            eval "${cmds[$i]}"
+            t1=$EPOCHREALTIME
+            d=$(echo "$t1 - $t0" | bc)
+            turn_times[$name]+="${turn_times[$name]:+ }$(printf '%.3f' "$d")"
+            if [ -z "${turn_best[$name]}" ] || [ "$(echo "$d < ${turn_best[$name]}" | bc)" = 1 ]; then turn_best[$name]=$d; fi
+            if [ -z "${worst[$name]:-}" ] || [ "$(echo "$d > ${worst[$name]}" | bc)" = 1 ]; then worst[$name]=$d; fi
+        done
+    done
+    for name in "${names[@]}"; do
+        turn_spread[$name]=$(echo "scale=1; 100 * (${worst[$name]} - ${turn_best[$name]}) / ${turn_best[$name]}" | bc)
+    done
+}
+
 rows=()        # "input|job|tool|best|mbps|spread|status"
 declare -A besttime
 record() {     # record INPUT JOB TOOL STATUS
@@ -269,33 +303,29 @@ lay_peers() {
 lay_rows=()
 for kind in records records-tr; do
     log "== $kind"
-    in=$scratch/$kind.txt
-    out=$scratch/out.cat; cat "$in" > "$out"
-    time_cmd 'cat "$in" > "$out"'; record "$kind" copy cat ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
-    out=$scratch/out.dd
-    time_cmd 'dd if="$in" bs=1M status=none > "$out"'; record "$kind" copy dd ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
-    copy_sync "$kind" copy; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
     for job in fields trimmed tocsv fromcsv; do
-        if [ "$job" = fromcsv ]; then
-            # The join's input is the CSV, smaller than the records: its
-            # goals are against copies of the CSV.
-            in=$scratch/$kind.csv
-            out=$scratch/out.cat; cat "$in" > "$out"
-            time_cmd 'cat "$in" > "$out"'; record "$kind" copy-csv cat ok; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
-            out=$scratch/out.dd
-            time_cmd 'dd if="$in" bs=1M status=none > "$out"'; record "$kind" copy-csv dd ok
-            lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
-            copy_sync "$kind" copy-csv; lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
-        fi
+        # The join's input is the CSV, smaller than the records: its goals are
+        # against copies of the CSV.
+        in=$scratch/$kind.txt
+        [ "$job" = fromcsv ] && in=$scratch/$kind.csv
         ref=$scratch/ref.$job
         out=$ref; eval "$(lay_ours "$job" -o)"
         [ "$job" = tocsv ] && cp "$ref" "$scratch/$kind.csv"
-        out=$scratch/out.o; time_cmd "$(lay_ours "$job" -o)"; record "$kind" "$job" "fwprep -o" ok
-        lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
         out=$scratch/out.stdout; eval "$(lay_ours "$job" stdout)"
         status=ok; cmp -s "$ref" "$out" || status=MISMATCH
-        time_cmd "$(lay_ours "$job" stdout)"; record "$kind" "$job" "fwprep >file" "$status"
-        lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+        out=$scratch/out.cat; cat "$in" > "$out" # warm-up, as ours had (the reference)
+        # The copies of the job's input and ours, in turns.
+        time_turns "copy cat|$scratch/out.cat|"'cat "$in" > "$out"' \
+            "copy dd|$scratch/out.dd|"'dd if="$in" bs=1M status=none > "$out"' \
+            "copy dd sync|$scratch/out.ddsync|"'dd if="$in" of="$out" bs=1M conv=fdatasync status=none' \
+            "fwprep -o|$scratch/out.o|$(lay_ours "$job" -o)" \
+            "fwprep >file|$scratch/out.stdout|$(lay_ours "$job" stdout)"
+        for tool in "copy cat" "copy dd" "copy dd sync" "fwprep -o" "fwprep >file"; do
+            best=${turn_best[$tool]} spread=${turn_spread[$tool]} all_times=${turn_times[$tool]}
+            st=ok; [ "$tool" = "fwprep >file" ] && st=$status
+            record "$kind" "$job" "$tool" "$st"
+            lay_rows+=("${rows[-1]}"); unset 'rows[-1]'
+        done
         out=$scratch/out.portable; eval "FWPREP_SIMD=portable $(lay_ours "$job" stdout)"
         if ! cmp -s "$ref" "$out"; then
             log "  MISMATCH: the portable code, $job on $kind: $(cmp "$ref" "$out" 2>&1 | head -1)"
@@ -349,14 +379,14 @@ echo " FWPREP_SIMD=portable, 'fwprep 1 thread' rows: >file with FWPREP_THREADS=1
 echo " reference: for information, not in the goals)"
 
 # ---------------------------------------------------------------- goals
-# copy_goals INPUT COPY HOW SECONDS: our speed against each copy of INPUT
-# (COPY: copy, or copy-csv for the CSV), >= 0.5 each: to a file against cat
-# and dd, with -o against dd that syncs as -o does.
+# copy_goals INPUT JOB HOW SECONDS [PREFIX]: our speed against each copy of
+# INPUT (rows of JOB whose tool is PREFIX and the copy's name), >= 0.5 each: to
+# a file against cat and dd, with -o against dd that syncs as -o does.
 copy_goals() {
     local tool vs ok tools=(cat dd)
     [ "$3" = "fwprep -o" ] && tools=("dd sync")
     for tool in "${tools[@]}"; do
-        vs=$(ratio "${besttime[$1|$2|$tool]}" "$4")
+        vs=$(ratio "${besttime[$1|$2|${5:-}$tool]}" "$4")
         ok=FAIL; [ "$(echo "$vs >= 0.5" | bc)" = 1 ] && ok=PASS
         printf '  %5sx %s speed %s' "$vs" "$tool" "$ok"
     done
@@ -390,18 +420,18 @@ printf '%-10s %-8s %-14s %9s %8s %7s %13s  %s\n' input job tool seconds "MB/s" s
 for r in "${lay_rows[@]}"; do
     IFS='|' read -r input job tool best mbps spr status _ <<< "$r"
     x=-
-    if [ "$status" = ok ] && [[ $tool != fwprep* ]] && [[ $job != copy* ]]; then
+    if [ "$status" = ok ] && [[ $tool != fwprep* ]] && [[ $tool != copy* ]]; then
         x="$(ratio "$best" "${besttime[$input|$job|fwprep -o]}")/$(ratio "$best" "${besttime[$input|$job|fwprep >file]}")"
     fi
     printf '%-10s %-8s %-14s %9.3f %8.1f %6.1f%% %13s  %s\n' "$input" "$job" "$tool" "$best" "$mbps" "$spr" "$x" "$status"
 done
 echo "Goals on ASCII records: >= 10x the fastest matching peer, >= 0.5x the speed of a copy (as above;"
-echo " fromcsv against copies of the CSV it reads)"
+echo " each job's copies of its input taken in turns with it; fromcsv's input is the CSV)"
 for job in fields trimmed tocsv fromcsv; do
     fastest= fname=
     for r in "${lay_rows[@]}"; do
         IFS='|' read -r input j t best _ _ status _ <<< "$r"
-        [ "$input" = records ] && [ "$j" = "$job" ] && [[ $t != fwprep* ]] && [ "$status" = ok ] || continue
+        [ "$input" = records ] && [ "$j" = "$job" ] && [[ $t != fwprep* ]] && [[ $t != copy* ]] && [ "$status" = ok ] || continue
         if [ -z "$fastest" ] || [ "$(echo "$best < $fastest" | bc)" = 1 ]; then fastest=$best fname=$t; fi
     done
     for how in "fwprep -o" "fwprep >file"; do
@@ -409,9 +439,8 @@ for job in fields trimmed tocsv fromcsv; do
         ok1=FAIL
         vs_peer=-
         if [ -n "$fastest" ]; then vs_peer=$(ratio "$fastest" "$ours"); [ "$(echo "$vs_peer >= 10" | bc)" = 1 ] && ok1=PASS; fi
-        copy=copy; [ "$job" = fromcsv ] && copy=copy-csv
         printf '  %-8s %-13s %6sx fastest peer (%s) %s;%s\n' "$job" "$how" "$vs_peer" "${fname:-none}" "$ok1" \
-            "$(copy_goals records "$copy" "$how" "$ours")"
+            "$(copy_goals records "$job" "$how" "$ours" "copy ")"
     done
 done
 
