@@ -40,9 +40,19 @@ static_assert(2 * kNarrowColumn <= TextInput::kReadSlack);
 
 constexpr const char* kLineCut = "the line is longer than the record; its end would be lost";
 
+// Whether a split goes to CSV with a layout whose records fit in 64 bytes,
+// of narrow columns: such a job's whole lines go through a burst of their
+// own (SplitWork::Burst<M, true>), compiled in a loop of its own.
+bool csvLines(const JobParams& params, const Columns& cols, const OutputBuffer& out)
+{
+    return params.format == RecordFormat::Csv && cols.count() > 0 && cols.widest() <= kNarrowColumn
+        && cols.totalWidth() <= 64 && cols.count() * (kQuotedNarrow + 1) + 2 <= out.capacity();
+}
+
 // Kernels: how the hot loop finds character positions (CalledKernels, or
-// their code inlined in a loop compiled for wider instructions).
-template <class Kernels>
+// their code inlined in a loop compiled for wider instructions). CsvLines:
+// csvLines() holds for the job.
+template <class Kernels, bool CsvLines>
 class SplitWork {
 public:
     static constexpr bool kWideLoop = Kernels::kWide;
@@ -69,7 +79,6 @@ public:
         , m_narrowCsv(m_csv && cols.widest() <= kNarrowColumn && m_count * (kQuotedNarrow + 1) + 2 <= out.capacity())
         , m_narrowCsvUtf8(m_narrowCsv && m_total < 64 && m_count <= kShortUtf8Pieces
               && m_count * (kQuotedWide + 1) + 2 <= out.capacity())
-        , m_lineCsv(m_narrowCsv && m_total <= 64)
         , m_perLine(m_csv ? 1 : m_count)
         , m_width(cols.width(0))
     {
@@ -79,7 +88,7 @@ public:
             m_fills.emplace_back(cols[i].fill);
             if (m_narrowUtf8 || m_narrowCsvUtf8)
                 m_totals.push_back(static_cast<std::uint8_t>((i > 0 ? m_totals.back() : 0) + cols.width(i)));
-            if (m_lineCsv) {
+            if constexpr (CsvLines) {
                 const std::size_t end = start + cols.width(i);
                 m_csvColumns.push_back({lowBits64(end) & ~lowBits64(start), cols[i].fill, cols[i].align == Align::Right});
                 m_oneFill = m_oneFill && cols[i].fill == cols[0].fill;
@@ -93,14 +102,25 @@ public:
     {
         if (m_count == 0)
             return;
-        if (!quickLineAlone<M>(*this, data, size, ascii))
-            otherLine<M>(data, size, ascii);
+        if constexpr (CsvLines) {
+            Burst<M, true> one(*this);
+            const bool done = one.quickLine(data, size, ascii);
+            one.end();
+            if (done)
+                return;
+        } else if (quickLineAlone<M>(*this, data, size, ascii)) {
+            return;
+        }
+        otherLine<M>(data, size, ascii);
     }
 
     // Short uniform pieces over a run of whole lines: the output's place and
     // the cuts are kept in locals, which writes through the output would
     // otherwise make the compiler load again for every line.
-    template <CharMode M>
+    // Csv: the burst of a split to CSV whose records fit in 64 bytes
+    // (cutCsv()), a type of its own so that the other bursts' loops carry
+    // none of its code.
+    template <CharMode M, bool Csv = false>
     class Burst {
     public:
         explicit Burst(SplitWork& w)
@@ -132,7 +152,7 @@ public:
         [[gnu::always_inline]] bool quickLine(const char* d, std::size_t len, bool ascii)
         {
             const bool known = M == CharMode::Bytes || ascii;
-            if (m_w.m_lineCsv)
+            if constexpr (Csv)
                 return cutCsv(d, len, known);
             if (!known && m_w.m_shortUtf8) {
                 cutUtf8(d, len);
@@ -179,7 +199,7 @@ public:
         }
 
         // Short pieces of one width.
-        void cutBytes(const char* d, std::size_t len)
+        [[gnu::always_inline]] void cutBytes(const char* d, std::size_t len)
         {
             cutFixed<kShortPiece>(d, len, [w = m_width](std::size_t) { return w; });
         }
@@ -187,7 +207,7 @@ public:
         // Without trimming, a piece is the same whatever its column's
         // alignment and fill: a layout of narrow columns is cut as cutBytes()
         // cuts, column by column. Trimmed, see cutNarrowTrimmed().
-        void cutNarrow(const char* d, std::size_t len)
+        [[gnu::always_inline]] void cutNarrow(const char* d, std::size_t len)
         {
             if (m_w.m_trim)
                 return cutNarrowTrimmed(d, len);
@@ -197,7 +217,7 @@ public:
         // Trimmed, each piece's fill is found with one 32-byte compare. The
         // cut is counted after the line is written, as cutLine() counts it,
         // which trimmed lines went through before.
-        void cutNarrowTrimmed(const char* d, std::size_t len)
+        [[gnu::always_inline]] void cutNarrowTrimmed(const char* d, std::size_t len)
         {
             m_cursor.room(m_count * (kNarrowColumn + 2));
             char* dst = m_cursor.at;
@@ -222,7 +242,7 @@ public:
         // end in the line's first 64 bytes (false, with nothing done, when
         // not), and each piece, at most 64 bytes, is moved with two 32-byte
         // moves; trimmed, its fill is found with two 32-byte compares.
-        bool cutNarrowUtf8(const char* d, std::size_t len)
+        [[gnu::always_inline]] bool cutNarrowUtf8(const char* d, std::size_t len)
         {
             const char* ends[kShortUtf8Pieces];
             if (!Kernels::layoutPieceEnds(d, len, m_totals, m_count, ends))
@@ -249,7 +269,7 @@ public:
         // whole line with one look, and each column takes its bits of them.
         // A line with letters other than ASCII goes to cutCsvUtf8(). As
         // cutNarrowCsvLine(), the cut is counted before the line is written.
-        bool cutCsv(const char* d, std::size_t len, bool known)
+        [[gnu::always_inline]] bool cutCsv(const char* d, std::size_t len, bool known)
         {
             const SplitWork::CsvColumn* const cols = m_w.m_csvColumns.data();
             const FieldMasks m = Kernels::fieldMasks64(d, m_w.m_delimiter, cols[0].fill);
@@ -296,7 +316,7 @@ public:
         // nothing done, when not). Each field of up to 64 bytes has its fill
         // and quoting found with two 32-byte compares. The cut is counted
         // after the line is written, as cutLine() counts it.
-        bool cutCsvUtf8(const char* d, std::size_t len)
+        [[gnu::always_inline]] bool cutCsvUtf8(const char* d, std::size_t len)
         {
             if constexpr (M == CharMode::Utf8 && Kernels::kWide) {
                 if (!m_w.m_narrowCsvUtf8)
@@ -326,7 +346,7 @@ public:
         }
 
         // The character kernel finds where the pieces end.
-        void cutUtf8(const char* d, std::size_t len)
+        [[gnu::always_inline]] void cutUtf8(const char* d, std::size_t len)
         {
             const char* ends[kShortUtf8Pieces];
             const char* const end = d + len;
@@ -367,11 +387,27 @@ public:
         BurstCursor m_cursor;
     };
 
-    bool burstable() const { return (m_short || m_shortUtf8 || m_narrow || m_lineCsv) && m_count > 0; }
+    bool burstable() const { return (m_short || m_shortUtf8 || m_narrow) && m_count > 0; }
     template <CharMode M>
     Burst<M> burst()
     {
         return Burst<M>(*this);
+    }
+    // The burst for a run of whole lines, handed to f: the one to CSV, the
+    // one of the other quick paths, or none.
+    template <CharMode M, class F>
+    [[gnu::always_inline]] void withBurst(F&& f)
+    {
+        if constexpr (CsvLines) {
+            Burst<M, true> csv(*this);
+            f(csv);
+        } else if (burstable()) {
+            Burst<M> lines(*this);
+            f(lines);
+        } else {
+            detail::DirectBurst<M, SplitWork> direct{*this};
+            f(direct);
+        }
     }
 
     // A long line, segment by segment: a piece that a segment ends within is
@@ -565,14 +601,13 @@ private:
     std::vector<ByteSet32<1>> m_fills;
     const bool m_narrowCsv; // plain bytes go through cutNarrowCsvLine()
     const bool m_narrowCsvUtf8; // UTF-8 letters may go through Burst::cutCsvUtf8()
-    // A record of at most 64 bytes goes to CSV through Burst::cutCsv(): each
-    // column's bits of a line's first 64 bytes, its fill and alignment.
+    // With CsvLines, each column's bits of a line's first 64 bytes, its fill
+    // and alignment, for Burst::cutCsv().
     struct CsvColumn {
         std::uint64_t bits;
         char fill;
         bool right;
     };
-    const bool m_lineCsv;
     std::vector<CsvColumn> m_csvColumns;
     bool m_oneFill = true; // every column has the same fill
     const std::uint64_t m_perLine; // output lines per input line
@@ -584,12 +619,12 @@ private:
     bool m_lineCut = false;
 };
 
-template <class Kernels>
+template <class Kernels, bool CsvLines>
 void splitWith(TextInput& in, OutputBuffer& out, const JobParams& params, const Columns& cols,
     std::string_view lineEnd, std::string_view prefix, JobStats& stats)
 {
     LossTally tally(stats, params.strict);
-    SplitWork<Kernels> work(params, cols, out, lineEnd, tally);
+    SplitWork<Kernels, CsvLines> work(params, cols, out, lineEnd, tally);
     // Without columns nothing is written, but the input is still read through,
     // so that read errors show.
     forEachLine(in, out, cols.count() == 0 ? std::string_view("") : prefix, stats, work);
@@ -599,7 +634,12 @@ void splitWith(TextInput& in, OutputBuffer& out, const JobParams& params, const 
 FWPREP_X86_WIDE_LOOP void splitWide(TextInput& in, OutputBuffer& out, const JobParams& params, const Columns& cols,
     std::string_view lineEnd, std::string_view prefix, JobStats& stats)
 {
-    splitWith<utf8::x86::InlineKernels>(in, out, params, cols, lineEnd, prefix, stats);
+    splitWith<utf8::x86::InlineKernels, false>(in, out, params, cols, lineEnd, prefix, stats);
+}
+FWPREP_X86_WIDE_LOOP void splitWideCsv(TextInput& in, OutputBuffer& out, const JobParams& params,
+    const Columns& cols, std::string_view lineEnd, std::string_view prefix, JobStats& stats)
+{
+    splitWith<utf8::x86::InlineKernels, true>(in, out, params, cols, lineEnd, prefix, stats);
 }
 #endif
 
@@ -609,15 +649,21 @@ void splitLines(TextInput& in, OutputBuffer& out, const JobParams& params, std::
     std::string_view prefix, JobStats& stats)
 {
     const Columns cols(params);
+    const bool csv = csvLines(params, cols, out);
 #if defined(FWPREP_X86_WIDE_LOOPS)
     // Only short pieces of one width, and the narrow columns of a layout of
     // fewer than 64 characters, use the kernels in the loop.
     if (utf8::x86::useWideLoops()
         && ((cols.plain() && cols.width(0) <= kShortPiece)
-            || (cols.widest() <= kNarrowColumn && cols.totalWidth() < 64)))
+            || (cols.widest() <= kNarrowColumn && cols.totalWidth() < 64))) {
+        if (csv)
+            return splitWideCsv(in, out, params, cols, lineEnd, prefix, stats);
         return splitWide(in, out, params, cols, lineEnd, prefix, stats);
+    }
 #endif
-    splitWith<CalledKernels>(in, out, params, cols, lineEnd, prefix, stats);
+    if (csv)
+        return splitWith<CalledKernels, true>(in, out, params, cols, lineEnd, prefix, stats);
+    splitWith<CalledKernels, false>(in, out, params, cols, lineEnd, prefix, stats);
 }
 
 } // namespace fwprep
