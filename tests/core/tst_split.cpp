@@ -239,6 +239,14 @@ void TestSplit::layout_data()
                                                         << QByteArray(30, 'a') + "," + QByteArray(30, 'b') + "\n\"\"\""
             + QByteArray(31, 'c') + "\"," + QByteArray(32, 'd') + "\n\"" + QByteArray(31, 'e') + ",\","
             + QByteArray(32, 'f') + "\n" << 2 << 1;
+    // Fewer than 64: the loop compiled for AVX2, where there is one. The
+    // first line runs past 64 bytes.
+    QTest::newRow("csv: 63-byte layout, a line past 64 bytes")
+        << "ab" + QByteArray(55, ' ') + "x,y\"zw" + QByteArray(24, 'T') + "\nshort\n\n" << "32,31" << "lr" << " " << true
+        << "," << QByteArray("ab,\"x,y\"\"zw\"\nshort,\n,\n") << 1 << 1;
+    // Bytes that are not UTF-8: read as letters of one byte each.
+    QTest::newRow("csv: bytes above 0x7F, a letter each") << QByteArray("\xDE\xFE,\xF0\xFD\xE7\n") << "3,3" << "r" << " "
+                                                         << false << "," << QByteArray("\"\xDE\xFE,\",\xF0\xFD\xE7\n") << 0 << 0;
     const QByteArray longLine = QByteArray(2500, 'x') + "yz";
     QTest::newRow("csv: a piece wider than the block") << longLine + "\n" << "2000,500,2" << "r" << " " << false << ","
                                                        << QByteArray(2000, 'x') + "," + QByteArray(500, 'x') + ",yz\n"
@@ -288,6 +296,8 @@ void TestSplit::roundTrip_data()
     QTest::newRow("mixed, zero fill") << "4,0,2,6" << "lrrl" << " 00_" << "";
     QTest::newRow("mixed, csv") << "4,2,6" << "lrl" << ",0\"" << ",";
     QTest::newRow("semicolons") << "1,3" << "rl" << "; " << ";";
+    QTest::newRow("csv, 63 wide") << "31,32" << "lr" << " 0" << ";";
+    QTest::newRow("csv, 64 wide") << "32,32" << "rl" << "_ " << ",";
 }
 
 void TestSplit::roundTrip()
