@@ -100,19 +100,26 @@ ours_cmd() {
 }
 
 # ---------------------------------------------------------------- timing
-# time_cmd CMD: runs CMD (with $in, $out set) $runs times, each after a
-# `sync` so that write-back of earlier runs does not land in the timing.
-# Sets best (seconds) and spread ((worst-best)/best, percent) and all_times.
+# run_timed CMD: removes $out, then runs CMD (with $in, $out set) after a
+# `sync`, so that write-back of earlier runs does not land in the timing.
+# Sets d (seconds).
+run_timed() {
+    local t0 t1
+    rm -f "$out"
+    sync
+    t0=$EPOCHREALTIME
+    eval "$1"
+    t1=$EPOCHREALTIME
+    d=$(echo "$t1 - $t0" | bc)
+}
+
+# time_cmd CMD: runs CMD $runs times (run_timed). Sets best (seconds) and
+# spread ((worst-best)/best, percent) and all_times.
 time_cmd() {
-    local cmd=$1 i t0 t1 d
+    local cmd=$1 i d
     best= worst= all_times=
     for ((i = 0; i < runs; i++)); do
-        rm -f "$out"
-        sync
-        t0=$EPOCHREALTIME
-        eval "$cmd"
-        t1=$EPOCHREALTIME
-        d=$(echo "$t1 - $t0" | bc)
+        run_timed "$cmd"
         all_times+="${all_times:+ }$(printf '%.3f' "$d")"
         if [ -z "$best" ] || [ "$(echo "$d < $best" | bc)" = 1 ]; then best=$d; fi
         if [ -z "$worst" ] || [ "$(echo "$d > $worst" | bc)" = 1 ]; then worst=$d; fi
@@ -121,13 +128,12 @@ time_cmd() {
 }
 
 # time_turns "NAME|OUT|CMD"...: times the commands in turns, $runs rounds of
-# each once, every run after its OUT is removed and a `sync` (CMD sees $out set
-# to OUT). The machine's pace moves by up to 1.5x within minutes; taken in
+# each once (run_timed, with $out set to OUT). The machine's pace moves by up to 1.5x within minutes; taken in
 # turns, commands compared with each other meet the same pace. Sets
 # turn_best[NAME], turn_spread[NAME] and turn_times[NAME].
 declare -A turn_best turn_spread turn_times
 time_turns() {
-    local spec r i name d t0 t1
+    local spec r i name d
     local -a names=() outs=() cmds=()
     declare -A worst=()
     for spec; do
@@ -138,12 +144,7 @@ time_turns() {
     for ((r = 0; r < runs; r++)); do
         for i in "${!cmds[@]}"; do
             name=${names[$i]} out=${outs[$i]}
-            rm -f "$out"
-            sync
-            t0=$EPOCHREALTIME
-            eval "${cmds[$i]}"
-            t1=$EPOCHREALTIME
-            d=$(echo "$t1 - $t0" | bc)
+            run_timed "${cmds[$i]}"
             turn_times[$name]+="${turn_times[$name]:+ }$(printf '%.3f' "$d")"
             if [ -z "${turn_best[$name]}" ] || [ "$(echo "$d < ${turn_best[$name]}" | bc)" = 1 ]; then turn_best[$name]=$d; fi
             if [ -z "${worst[$name]:-}" ] || [ "$(echo "$d > ${worst[$name]}" | bc)" = 1 ]; then worst[$name]=$d; fi
