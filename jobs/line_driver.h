@@ -7,8 +7,7 @@
 //       a segment of a line too long to be handed out whole;
 //   void endLine();  after the last segment of such a line;
 //   void finish();   after the last line;
-// and optionally a burst() for runs of whole lines (see DirectBurst below), or
-// a withBurst() that chooses among bursts of several types.
+// and optionally a burst() for runs of whole lines (see DirectBurst below).
 // `ascii` is true when the bytes are known to be plain ASCII.
 
 #include <cstddef>
@@ -140,10 +139,7 @@ struct DriverState {
 // as the work's line() would and whose end() hands the state back, used while
 // its `bool burstable() const` holds; the burst's `bool quickLine(...)` takes a
 // line only when one of its quick paths does (see quickLineAlone()). Otherwise
-// the work's line() is called directly. A work whose bursts are of several
-// types has `template <CharMode M, class F> void withBurst(F&& f)` instead,
-// which hands f the one it chooses (a DirectBurst when none), so that each
-// type's loop is compiled on its own.
+// the work's line() is called directly.
 template <CharMode M, class Work>
 struct DirectBurst {
     Work& work;
@@ -220,9 +216,7 @@ bool runLines(TextInput& in, OutputBuffer& out, std::string_view prefix, JobStat
                 if (!changed)
                     burst.end();
             };
-            if constexpr (requires { work.template withBurst<Mode>(wholeLines); }) {
-                work.template withBurst<Mode>(wholeLines);
-            } else if constexpr (requires { work.template burst<Mode>(); }) {
+            if constexpr (requires { work.template burst<Mode>(); }) {
                 if (work.burstable()) {
                     auto burst = work.template burst<Mode>();
                     wholeLines(burst);

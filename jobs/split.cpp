@@ -42,7 +42,8 @@ constexpr const char* kLineCut = "the line is longer than the record; its end wo
 
 // Whether a split goes to CSV with a layout whose records fit in 64 bytes,
 // of narrow columns: such a job's whole lines go through a burst of their
-// own (SplitWork::Burst<M, true>), compiled in a loop of its own.
+// own (SplitWork<Kernels, true>::Burst::cutCsv()), compiled in a loop of its
+// own.
 bool csvLines(const JobParams& params, const Columns& cols, const OutputBuffer& out)
 {
     return params.format == RecordFormat::Csv && cols.count() > 0 && cols.widest() <= kNarrowColumn
@@ -102,25 +103,17 @@ public:
     {
         if (m_count == 0)
             return;
-        if constexpr (CsvLines) {
-            Burst<M, true> one(*this);
-            const bool done = one.quickLine(data, size, ascii);
-            one.end();
-            if (done)
-                return;
-        } else if (quickLineAlone<M>(*this, data, size, ascii)) {
-            return;
-        }
-        otherLine<M>(data, size, ascii);
+        if (!quickLineAlone<M>(*this, data, size, ascii))
+            otherLine<M>(data, size, ascii);
     }
 
     // Short uniform pieces over a run of whole lines: the output's place and
     // the cuts are kept in locals, which writes through the output would
     // otherwise make the compiler load again for every line.
-    // Csv: the burst of a split to CSV whose records fit in 64 bytes
-    // (cutCsv()), a type of its own so that the other bursts' loops carry
-    // none of its code.
-    template <CharMode M, bool Csv = false>
+    // With CsvLines, a split to CSV whose records fit in 64 bytes (cutCsv()):
+    // its loop is compiled apart from the others, which carry none of its
+    // code.
+    template <CharMode M>
     class Burst {
     public:
         explicit Burst(SplitWork& w)
@@ -152,7 +145,7 @@ public:
         [[gnu::always_inline]] bool quickLine(const char* d, std::size_t len, bool ascii)
         {
             const bool known = M == CharMode::Bytes || ascii;
-            if constexpr (Csv)
+            if constexpr (CsvLines)
                 return cutCsv(d, len, known);
             if (!known && m_w.m_shortUtf8) {
                 cutUtf8(d, len);
@@ -387,27 +380,11 @@ public:
         BurstCursor m_cursor;
     };
 
-    bool burstable() const { return (m_short || m_shortUtf8 || m_narrow) && m_count > 0; }
+    bool burstable() const { return (CsvLines || m_short || m_shortUtf8 || m_narrow) && m_count > 0; }
     template <CharMode M>
     Burst<M> burst()
     {
         return Burst<M>(*this);
-    }
-    // The burst for a run of whole lines, handed to f: the one to CSV, the
-    // one of the other quick paths, or none.
-    template <CharMode M, class F>
-    [[gnu::always_inline]] void withBurst(F&& f)
-    {
-        if constexpr (CsvLines) {
-            Burst<M, true> csv(*this);
-            f(csv);
-        } else if (burstable()) {
-            Burst<M> lines(*this);
-            f(lines);
-        } else {
-            detail::DirectBurst<M, SplitWork> direct{*this};
-            f(direct);
-        }
     }
 
     // A long line, segment by segment: a piece that a segment ends within is
