@@ -1,5 +1,6 @@
 #include "join.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -263,6 +264,7 @@ class CsvJoinWork {
     struct QuickColumn {
         std::size_t width;
         bool right;
+        std::size_t rightMask; // all ones when right
         char fill[kNarrowColumn];
     };
     struct Field {
@@ -300,6 +302,7 @@ public:
                 QuickColumn& q = m_quick.emplace_back();
                 q.width = cols.width(i);
                 q.right = cols[i].align == Align::Right;
+                q.rightMask = q.right ? ~std::size_t{0} : 0;
                 std::memset(q.fill, cols[i].fill, sizeof q.fill);
             }
         }
@@ -359,15 +362,16 @@ public:
         // time from masks of its quotes, delimiters and LFs: a byte is inside
         // a quoted part when an odd number of quotes from the block's start
         // go before it or are on it, and the delimiters and LFs outside end
-        // the fields. A chunk is taken when every quote in it opens a field
-        // or closes one right before its end, and it holds no LF inside a
-        // quoted part, no CR, and in UTF-8 no byte above 0x7F. Stops before
-        // the first record that ends in a chunk not taken, that has more
-        // fields than columns, or that may be longer than kQuickRecord, and
-        // asks to be tried again past that chunk:
-        // further past each time nothing was taken, so that text of other
-        // kinds costs little here.
-        BlockTaken block(const char* data, std::size_t size, std::uint64_t& lines)
+        // the fields. A chunk is taken when every quote in it opens a field,
+        // closes one right before its end, or (not under the strict rule) is
+        // one of a doubled quote inside a quoted part, and it holds no LF
+        // inside a quoted part, no CR, and in UTF-8 no byte above 0x7F. Stops
+        // before the first record that ends in a chunk not taken, that has
+        // more fields than columns, that may be longer than kQuickRecord, or
+        // that has a doubled quote in a value of 64 bytes or more, and asks
+        // to be tried again past that chunk: further past each time nothing
+        // was taken, so that text of other kinds costs little here.
+        [[gnu::always_inline]] BlockTaken block(const char* data, std::size_t size, std::uint64_t& lines)
         {
             if (!m_atStart)
                 return {0, 0};
@@ -375,11 +379,17 @@ public:
             const std::size_t room = recordRoom(layout.count);
             std::size_t record = 0; // where the record at hand starts
             std::size_t field = 0;  // where the field at hand starts
-            std::size_t column = 0; // its column
+            const QuickColumn* column = layout.cols; // its column
+            const QuickColumn* const columnsEnd = layout.cols + layout.count;
             std::size_t cuts = 0;
             std::uint64_t insideBefore = 0; // all ones when the chunk before ended inside quotes
             std::uint64_t endBefore = 1;    // its last byte ended a field (the block's start: a record's)
             std::uint64_t closeBefore = 0;  // its last byte was a closing quote
+            std::uint64_t pairsBefore = 0;  // its doubled quotes' second quotes
+            std::size_t pairEnd = 0;        // right after the last such quote so far
+            char undoubled[128];
+            // Not under the strict rule: see shortRecord().
+            const std::uint64_t pairsTaken = m_lenient ? ~std::uint64_t{0} : 0;
             m_cursor.room(room);
             char* dst = m_cursor.at;
             std::size_t stop = 0; // where a chunk not taken ends (0: none)
@@ -389,8 +399,12 @@ public:
                 const std::uint64_t ends = (m.delimiters | m.lineEnds) & ~inside;
                 const std::uint64_t opening = m.quotes & inside;
                 const std::uint64_t closing = m.quotes & ~inside;
-                std::uint64_t odd = m.returns | (m.lineEnds & inside) | (opening & ~(ends << 1 | endBefore))
-                    | (closing << 1 & ~ends) | (closeBefore & ~ends);
+                // A closing quote right before an opening one is the first of
+                // a doubled quote, the opening one its second.
+                const std::uint64_t afterClosing = closing << 1 | closeBefore;
+                const std::uint64_t pairs = afterClosing & opening & pairsTaken;
+                std::uint64_t odd = m.returns | (m.lineEnds & inside)
+                    | ((opening & ~pairs) & ~(ends << 1 | endBefore)) | (afterClosing & ~(ends | pairs));
                 if constexpr (M == CharMode::Utf8)
                     odd |= m.high;
                 // A record longer than kQuickRecord goes the general way, as
@@ -404,28 +418,64 @@ public:
                 insideBefore = static_cast<std::uint64_t>(static_cast<std::int64_t>(inside) >> 63);
                 endBefore = ends >> 63;
                 closeBefore = closing >> 63;
-                for (std::uint64_t e = ends; e != 0; e &= e - 1) {
-                    const std::size_t end = at + static_cast<std::size_t>(std::countr_zero(e));
-                    if (column == layout.count) {
-                        stop = at + 64; // more fields than columns: told by the other ways
-                        break;
+                if (pairs != 0)
+                    pairEnd = at + 64 - static_cast<std::size_t>(std::countl_zero(pairs));
+                // The fields that end in the chunk; their values lose their
+                // doubled quotes' second quotes when `Pairs`.
+                const auto takeFields = [&]<bool Pairs>() __attribute__((always_inline)) {
+                    for (std::uint64_t e = ends; e != 0; e &= e - 1) {
+                        const auto inChunk = static_cast<std::size_t>(std::countr_zero(e));
+                        const std::size_t end = at + inChunk;
+                        if (column == columnsEnd) {
+                            stop = at + 64; // more fields than columns: told by the other ways
+                            return;
+                        }
+                        const std::size_t quoted = data[field] == '"';
+                        const char* value = data + field + quoted;
+                        std::size_t bytes = end - field - 2 * quoted;
+                        if constexpr (Pairs) {
+                            // A value of fewer than 64 bytes begins at the
+                            // earliest in the chunk before, whose pairs are at
+                            // hand; a longer one after the last pair goes as it
+                            // is, any other the general way.
+                            const std::size_t from = field + quoted;
+                            if (bytes >= 64) {
+                                if (pairEnd > from) {
+                                    stop = at + 64;
+                                    return;
+                                }
+                            } else {
+                                const std::size_t shift = from + 64 - at; // from's place in the two chunks' pairs
+                                const std::uint64_t drop = (shift >= 64
+                                        ? pairs >> (shift - 64)
+                                        : pairsBefore >> shift | (pairs << 1) << (63 - shift))
+                                    & ((std::uint64_t{1} << bytes) - 1);
+                                if (drop != 0) {
+                                    bytes = undouble(undoubled, value, bytes, drop);
+                                    value = undoubled;
+                                }
+                            }
+                        }
+                        dst = blockField(dst, *column, value, bytes, cuts);
+                        ++column;
+                        field = end + 1;
+                        if ((m.lineEnds >> inChunk & 1) == 0)
+                            continue;
+                        // The record's end.
+                        ++lines;
+                        finishRecord(dst, layout, static_cast<std::size_t>(column - layout.cols), cuts);
+                        cuts = 0;
+                        record = field;
+                        column = layout.cols;
+                        m_cursor.room(room);
+                        dst = m_cursor.at;
                     }
-                    const std::size_t quoted = data[field] == '"';
-                    const std::size_t bytes = end - field - 2 * quoted;
-                    dst = quickField<M>(dst, layout.cols[column], data + field + quoted, bytes, bytes, true, cuts);
-                    ++column;
-                    field = end + 1;
-                    if ((m.lineEnds >> (end - at) & 1) == 0)
-                        continue;
-                    // The record's end.
-                    ++lines;
-                    finishRecord(dst, layout, column, cuts);
-                    cuts = 0;
-                    record = field;
-                    column = 0;
-                    m_cursor.room(room);
-                    dst = m_cursor.at;
-                }
+                };
+                if (pairEnd > field) [[unlikely]] // in the field at hand, or in one after it
+                    takeFields.template operator()<true>();
+                else
+                    takeFields.template operator()<false>();
+                pairsBefore = pairs;
             }
             if (stop == 0)
                 return {record, 0}; // the block's end: its last lines go one by one
@@ -735,6 +785,43 @@ private:
         return true;
     }
 
+    // Copies the `bytes` (< 64) at `value` to `to` (room for 128) without
+    // those whose bit in `drop` is set; returns how many it copied. Reads up
+    // to 64 bytes past the value. Out of line: the block parser's loop must
+    // stay small enough to have its moves inlined.
+    [[gnu::noinline]] static std::size_t undouble(char* to, const char* value, std::size_t bytes, std::uint64_t drop)
+    {
+        std::size_t kept = 0;
+        std::size_t from = 0;
+        for (; drop != 0; drop &= drop - 1) {
+            const auto at = static_cast<std::size_t>(std::countr_zero(drop));
+            std::memcpy(to + kept, value + from, 64);
+            kept += at - from;
+            from = at + 1;
+        }
+        std::memcpy(to + kept, value + from, 64);
+        return kept + bytes - from;
+    }
+
+    // quickField() for a value of one byte a letter, without a branch on its
+    // column's side: the fill goes in front, the value after the fill of a
+    // right-aligned column or over the fill of a left-aligned one, and fill
+    // again after the value; what goes past the column is written over by
+    // what comes next.
+    [[gnu::always_inline]] static char* blockField(
+        char* dst, const QuickColumn& col, const char* p, std::size_t bytes, std::size_t& cuts)
+    {
+        const std::size_t width = col.width;
+        if (width > kNarrowColumn)
+            __builtin_unreachable();
+        cuts += bytes > width;
+        bytes = std::min(bytes, width);
+        const std::size_t front = (width - bytes) & col.rightMask;
+        Kernels::move32(dst, col.fill);
+        Kernels::move32(dst + front, p);
+        Kernels::move32(dst + front + bytes, col.fill);
+        return dst + width;
+    }
     // Columns of fill for those from `from` on.
     static char* fillColumns(char* dst, const QuickLayout layout, std::size_t from)
     {
