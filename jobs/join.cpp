@@ -354,7 +354,7 @@ public:
                 dst = shortRecordDoubled<M>(m_cursor.at, m_layout, data, size, ascii, fields, cuts);
             if (dst == nullptr || fields > m_layout.count)
                 return false; // left-out fields are told by the other ways
-            finishRecord(dst, m_layout, fields, cuts);
+            finishRecord(dst, m_layout, m_layout.cols + fields, cuts);
             return true;
         }
 
@@ -463,7 +463,7 @@ public:
                             continue;
                         // The record's end.
                         ++lines;
-                        finishRecord(dst, layout, static_cast<std::size_t>(column - layout.cols), cuts);
+                        finishRecord(dst, layout, column, cuts);
                         cuts = 0;
                         record = field;
                         column = layout.cols;
@@ -492,12 +492,13 @@ public:
         }
 
     private:
-        // Ends a record of `fields` fields whose columns are written up to
-        // dst: columns of fill for the fields it does not have, its cuts told,
-        // its line end.
-        [[gnu::always_inline]] void finishRecord(char* dst, const QuickLayout layout, std::size_t fields, std::size_t cuts)
+        // Ends a record whose columns are written up to dst, those before
+        // `next`: columns of fill for the fields it does not have, its cuts
+        // told, its line end.
+        [[gnu::always_inline]] void finishRecord(
+            char* dst, const QuickLayout layout, const QuickColumn* next, std::size_t cuts)
         {
-            dst = fillColumns(dst, layout, fields);
+            dst = fillColumns(dst, next, layout.cols + layout.count);
             for (; cuts > 0; --cuts)
                 m_cursor.cut(kValueCut, [this] { sync(); });
             m_cursor.at = m_end.writeTo(dst);
@@ -775,7 +776,7 @@ private:
     [[gnu::always_inline]] bool finishQuick(char* dst, std::size_t count, std::size_t cuts)
     {
         const std::size_t columns = m_cols.count();
-        dst = fillColumns(dst, layout(), count);
+        dst = fillColumns(dst, m_quick.data() + std::min(count, m_quick.size()), m_quick.data() + m_quick.size());
         for (; cuts > 0; --cuts)
             m_tally.cut(kValueCut);
         for (std::size_t i = columns; i < count; ++i)
@@ -817,17 +818,19 @@ private:
         cuts += bytes > width;
         bytes = std::min(bytes, width);
         const std::size_t front = (width - bytes) & col.rightMask;
-        Kernels::move32(dst, col.fill);
+        char fill[kNarrowColumn]; // loaded once: the moves may write over col.fill as far as the compiler knows
+        std::memcpy(fill, col.fill, sizeof fill);
+        Kernels::move32(dst, fill);
         Kernels::move32(dst + front, p);
-        Kernels::move32(dst + front + bytes, col.fill);
+        Kernels::move32(dst + front + bytes, fill);
         return dst + width;
     }
-    // Columns of fill for those from `from` on.
-    static char* fillColumns(char* dst, const QuickLayout layout, std::size_t from)
+    // Columns of fill for those of [col, end).
+    static char* fillColumns(char* dst, const QuickColumn* col, const QuickColumn* end)
     {
-        for (std::size_t i = from; i < layout.count; ++i) {
-            Kernels::move32(dst, layout.cols[i].fill);
-            dst += layout.cols[i].width;
+        for (; col != end; ++col) {
+            Kernels::move32(dst, col->fill);
+            dst += col->width;
         }
         return dst;
     }
