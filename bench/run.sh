@@ -101,11 +101,15 @@ ours_cmd() {
 
 # ---------------------------------------------------------------- timing
 # run_timed CMD: removes $out, then runs CMD (with $in, $out set) after a
-# `sync`, so that write-back of earlier runs does not land in the timing.
-# Sets d (seconds).
+# `sync`, so that write-back of earlier runs does not land in the timing, and
+# after reading $in once untimed: a machine may keep less of the files in
+# memory than the inputs take (one here kept about 1.3 GB, and a 141 MB input
+# was found a third in memory), and a run that reads part of its input from
+# the disk is slower at random. Sets d (seconds).
 run_timed() {
     local t0 t1
     rm -f "$out"
+    [ -z "${in:-}" ] || cat "$in" > /dev/null
     sync
     t0=$EPOCHREALTIME
     eval "$1"

@@ -263,8 +263,7 @@ class CsvJoinWork {
     // move in one go.
     struct QuickColumn {
         std::size_t width;
-        bool right;
-        std::size_t rightMask; // all ones when right
+        std::size_t right; // all ones when right-aligned, else 0
         char fill[kNarrowColumn];
     };
     struct Field {
@@ -301,8 +300,7 @@ public:
             for (std::size_t i = 0; i < cols.count(); ++i) {
                 QuickColumn& q = m_quick.emplace_back();
                 q.width = cols.width(i);
-                q.right = cols[i].align == Align::Right;
-                q.rightMask = q.right ? ~std::size_t{0} : 0;
+                q.right = cols[i].align == Align::Right ? ~std::size_t{0} : 0;
                 std::memset(q.fill, cols[i].fill, sizeof q.fill);
             }
         }
@@ -817,7 +815,7 @@ private:
             __builtin_unreachable();
         cuts += bytes > width;
         bytes = std::min(bytes, width);
-        const std::size_t front = (width - bytes) & col.rightMask;
+        const std::size_t front = (width - bytes) & col.right;
         char fill[kNarrowColumn]; // loaded once: the moves may write over col.fill as far as the compiler knows
         std::memcpy(fill, col.fill, sizeof fill);
         Kernels::move32(dst, fill);
@@ -857,7 +855,7 @@ private:
             }
         }
         const std::size_t fill = col.width - chars;
-        if (col.right) {
+        if (col.right != 0) {
             Kernels::move32(dst, col.fill);
             dst += fill;
         }
@@ -865,7 +863,7 @@ private:
         for (std::size_t at = kNarrowColumn; at < bytes; at += kNarrowColumn)
             Kernels::move32(dst + at, p + at); // letters of several bytes
         dst += bytes;
-        if (!col.right) {
+        if (col.right == 0) {
             Kernels::move32(dst, col.fill);
             dst += fill;
         }
