@@ -183,7 +183,6 @@ for kind in ascii turkish long crlf w1254; do
     in=$scratch/$kind.txt
     log "== $kind"
     out=$scratch/out.cat
-    cat "$in" > "$out"   # warm-up, as every other tool gets one (its cmp run)
     time_cmd 'cat "$in" > "$out"'
     record "$kind" copy cat ok
     # cat copies inside the kernel (copy_file_range) where it can; dd's
@@ -318,7 +317,6 @@ for kind in records records-tr; do
         [ "$job" = tocsv ] && cp "$ref" "$scratch/$kind.csv"
         out=$scratch/out.stdout; eval "$(lay_ours "$job" stdout)"
         status=ok; cmp -s "$ref" "$out" || status=MISMATCH
-        out=$scratch/out.cat; cat "$in" > "$out" # warm-up, as ours had (the reference)
         # The copies of the job's input and ours, in turns.
         time_turns "copy cat|$scratch/out.cat|"'cat "$in" > "$out"' \
             "copy dd|$scratch/out.dd|"'dd if="$in" bs=1M status=none > "$out"' \

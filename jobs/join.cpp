@@ -642,18 +642,14 @@ private:
             const std::size_t quoted = (quotes >> at) & 1;
             std::size_t bytes = end - at - 2 * quoted;
             const char* p = data + at + quoted;
-            char undoubled[64 + kNarrowColumn];
+            char undoubled[128];
             if (Doubled && quoted != 0) {
                 // The value without the second quote of each pair.
-                const std::uint64_t drop = doubled >> (at + 1);
-                std::size_t kept = 0;
-                for (std::size_t j = 0; j < bytes; ++j) {
-                    undoubled[kept] = p[j];
-                    kept += ~drop >> j & 1;
+                const std::uint64_t drop = doubled >> (at + 1) & lowBits64(bytes);
+                if (drop != 0) {
+                    bytes = undouble(undoubled, p, bytes, drop);
+                    p = undoubled;
                 }
-                std::memset(undoubled + kept, 0, kNarrowColumn); // read by the fixed-size moves, never used
-                p = undoubled;
-                bytes = kept;
             }
             std::size_t chars = bytes;
             if (!byMask)
@@ -786,8 +782,9 @@ private:
 
     // Copies the `bytes` (< 64) at `value` to `to` (room for 128) without
     // those whose bit in `drop` is set; returns how many it copied. Reads up
-    // to 64 bytes past the value. Out of line: the block parser's loop must
-    // stay small enough to have its moves inlined.
+    // to 64 bytes past the value, and what it writes past the bytes it keeps
+    // may be read by fixed-size moves, never used. Out of line: the block
+    // parser's loop must stay small enough to have its moves inlined.
     [[gnu::noinline]] static std::size_t undouble(char* to, const char* value, std::size_t bytes, std::uint64_t drop)
     {
         std::size_t kept = 0;
