@@ -40,7 +40,8 @@ struct CalledKernels {
         return utf8::pieceEnds(p, end, width, maxPieces, ends);
     }
     static std::uint64_t equal64(const char* p, char c) { return equalBits64(p, c); }
-    static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunk(p, delimiter); }
+    template <bool High>
+    using CsvScan = CsvChunkScan<High>;
     static FieldMasks fieldMasks64(const char* p, char delimiter, char fill) { return fieldMasks(p, delimiter, fill); }
     static std::uint64_t prefixXor64(std::uint64_t x) { return prefixXor(x); }
     static void move32(char* dst, const char* src) { std::memcpy(dst, src, 32); }

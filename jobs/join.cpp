@@ -388,23 +388,26 @@ public:
             char undoubled[128];
             // Not under the strict rule: see shortRecord().
             const std::uint64_t pairsTaken = m_lenient ? ~std::uint64_t{0} : 0;
+            const typename Kernels::template CsvScan<M == CharMode::Utf8> scan(layout.delimiter);
             m_cursor.room(room);
             char* dst = m_cursor.at;
+            const char* roomEnd = m_cursor.roomEnd(room); // a record starting past it may not fit
+            // The records taken since `lines` and m_written were last brought
+            // up to date: a cut reads them, and is rare.
+            std::uint64_t records = 0;
             std::size_t stop = 0; // where a chunk not taken ends (0: none)
             for (std::size_t at = 0; stop == 0 && at + 64 <= size; at += 64) {
-                const CsvChunkMasks m = Kernels::csvChunk64(data + at, layout.delimiter);
+                const CsvChunkMasks m = scan(data + at);
                 const std::uint64_t inside = Kernels::prefixXor64(m.quotes) ^ insideBefore;
-                const std::uint64_t ends = (m.delimiters | m.lineEnds) & ~inside;
+                const std::uint64_t ends = m.ends & ~inside;
                 const std::uint64_t opening = m.quotes & inside;
                 const std::uint64_t closing = m.quotes & ~inside;
                 // A closing quote right before an opening one is the first of
                 // a doubled quote, the opening one its second.
                 const std::uint64_t afterClosing = closing << 1 | closeBefore;
                 const std::uint64_t pairs = afterClosing & opening & pairsTaken;
-                std::uint64_t odd = m.returns | (m.lineEnds & inside)
+                const std::uint64_t odd = m.odd | (m.lineEnds & inside)
                     | ((opening & ~pairs) & ~(ends << 1 | endBefore)) | (afterClosing & ~(ends | pairs));
-                if constexpr (M == CharMode::Utf8)
-                    odd |= m.high;
                 // A record longer than kQuickRecord goes the general way, as
                 // it did before: that way writes a record's values up to a
                 // strict failure. Such a record spans a chunk without a line
@@ -428,7 +431,9 @@ public:
                             stop = at + 64; // more fields than columns: told by the other ways
                             return;
                         }
-                        const std::size_t quoted = data[field] == '"';
+                        // A quoted value's closing quote is right before
+                        // its end: any other is turned down above.
+                        const std::size_t quoted = afterClosing >> inChunk & 1;
                         const char* value = data + field + quoted;
                         std::size_t bytes = end - field - 2 * quoted;
                         if constexpr (Pairs) {
@@ -460,12 +465,22 @@ public:
                         if ((m.lineEnds >> inChunk & 1) == 0)
                             continue;
                         // The record's end.
-                        ++lines;
-                        finishRecord(dst, layout, column, cuts);
+                        ++records;
+                        if (cuts != 0) [[unlikely]] {
+                            lines += records;
+                            m_written += records - 1;
+                            records = 0;
+                            finishRecord(dst, layout, column, cuts);
+                        } else {
+                            m_cursor.at = finishColumns(dst, layout, column);
+                        }
                         cuts = 0;
                         record = field;
                         column = layout.cols;
-                        m_cursor.room(room);
+                        if (m_cursor.at > roomEnd) [[unlikely]] {
+                            m_cursor.room(room);
+                            roomEnd = m_cursor.roomEnd(room);
+                        }
                         dst = m_cursor.at;
                     }
                 };
@@ -475,6 +490,8 @@ public:
                     takeFields.template operator()<false>();
                 pairsBefore = pairs;
             }
+            lines += records;
+            m_written += records;
             if (stop == 0)
                 return {record, 0}; // the block's end: its last lines go one by one
             // The lines that were not taken go one by one to past the chunk
@@ -501,6 +518,11 @@ public:
                 m_cursor.cut(kValueCut, [this] { sync(); });
             m_cursor.at = m_end.writeTo(dst);
             ++m_written;
+        }
+        // finishRecord() for a record with nothing cut, which the caller counts.
+        [[gnu::always_inline]] char* finishColumns(char* dst, const QuickLayout layout, const QuickColumn* next)
+        {
+            return m_end.writeTo(fillColumns(dst, next, layout.cols + layout.count));
         }
 
         void sync()

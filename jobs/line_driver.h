@@ -38,6 +38,9 @@ public:
             at = m_out.cursor();
         }
     }
+    // The last place from which `size` bytes still fit (room() made them
+    // fit at `at`).
+    const char* roomEnd(std::size_t size) const { return m_limit - size; }
     // Something was cut. The first cut, or a strict job's, goes to the tally
     // itself, which records its line or ends the job: with what was written
     // before it committed, and `sync` handing the work's own state back.

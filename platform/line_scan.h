@@ -97,16 +97,16 @@ inline std::uint64_t equalBits64(const char* p, char c)
 // bit i for byte i.
 struct CsvChunkMasks {
     std::uint64_t quotes;
-    std::uint64_t delimiters;
-    std::uint64_t lineEnds;
-    std::uint64_t returns; // CR
-    std::uint64_t high;    // above 0x7F
+    std::uint64_t ends;     // the delimiter or LF
+    std::uint64_t lineEnds; // LF
+    std::uint64_t odd;      // CR, and with `High` any byte above 0x7F: the parser turns these down
 };
 
 // Looks at the 64 bytes from p on (all must be readable).
+template <bool High>
 inline CsvChunkMasks csvChunk(const char* p, char delimiter)
 {
-    CsvChunkMasks m{0, 0, 0, 0, 0};
+    CsvChunkMasks m{0, 0, 0, 0};
 #if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i delim = _mm_set1_epi8(delimiter);
@@ -117,24 +117,38 @@ inline CsvChunkMasks csvChunk(const char* p, char delimiter)
         const auto bits = [&](__m128i x) {
             return std::uint64_t(static_cast<std::uint16_t>(_mm_movemask_epi8(x))) << (16 * i);
         };
+        const __m128i lines = _mm_cmpeq_epi8(v, lf);
+        const __m128i returns = _mm_cmpeq_epi8(v, cr);
         m.quotes |= bits(_mm_cmpeq_epi8(v, quote));
-        m.delimiters |= bits(_mm_cmpeq_epi8(v, delim));
-        m.lineEnds |= bits(_mm_cmpeq_epi8(v, lf));
-        m.returns |= bits(_mm_cmpeq_epi8(v, cr));
-        m.high |= bits(v);
+        m.ends |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, delim), lines));
+        m.lineEnds |= bits(lines);
+        m.odd |= bits(High ? _mm_or_si128(returns, v) : returns);
     }
 #else
     for (unsigned i = 0; i < 64; ++i) {
         const char c = p[i];
         m.quotes |= std::uint64_t(c == '"') << i;
-        m.delimiters |= std::uint64_t(c == delimiter) << i;
+        m.ends |= std::uint64_t(c == delimiter || c == '\n') << i;
         m.lineEnds |= std::uint64_t(c == '\n') << i;
-        m.returns |= std::uint64_t(c == '\r') << i;
-        m.high |= std::uint64_t(static_cast<unsigned char>(c) >= 0x80) << i;
+        m.odd |= std::uint64_t(c == '\r' || (High && static_cast<unsigned char>(c) >= 0x80)) << i;
     }
 #endif
     return m;
 }
+
+// csvChunk() for a loop over many chunks of one delimiter.
+template <bool High>
+class CsvChunkScan {
+public:
+    explicit CsvChunkScan(char delimiter)
+        : m_delimiter(delimiter)
+    {
+    }
+    CsvChunkMasks operator()(const char* p) const { return csvChunk<High>(p, m_delimiter); }
+
+private:
+    char m_delimiter;
+};
 
 // The bytes of a line's first 64 that a job writing CSV fields looks at: bit
 // i for byte i.
@@ -184,14 +198,45 @@ inline FieldMasks fieldMasks(const char* p, char delimiter, char fill)
     return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
 
-// csvChunk() with 32-byte vectors.
-[[gnu::target("avx2")]] inline CsvChunkMasks csvChunkWide(const char* p, char delimiter)
-{
-    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    return {equalBits64(lo, hi, '"'), equalBits64(lo, hi, delimiter), equalBits64(lo, hi, '\n'),
-        equalBits64(lo, hi, '\r'), highBits64(lo, hi)};
-}
+// CsvChunkScan with 32-byte vectors, for a loop compiled for AVX2. The bytes
+// compared with are made once: in the loop they are operands in memory at
+// worst. (GCC makes a vector of a constant byte anew where it is used, three
+// instructions, whenever its registers run short, as they do in the CSV
+// parser's loop; held as values it cannot see through, they stay made.)
+template <bool High>
+class CsvChunkScanWide {
+public:
+    [[gnu::target("avx2")]] explicit CsvChunkScanWide(char delimiter)
+        : m_quote(opaque(_mm256_set1_epi8('"')))
+        , m_delimiter(_mm256_set1_epi8(delimiter))
+        , m_lf(opaque(_mm256_set1_epi8('\n')))
+        , m_cr(opaque(_mm256_set1_epi8('\r')))
+    {
+    }
+    [[gnu::target("avx2")]] CsvChunkMasks operator()(const char* p) const
+    {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        const __m256i linesLo = _mm256_cmpeq_epi8(lo, m_lf);
+        const __m256i linesHi = _mm256_cmpeq_epi8(hi, m_lf);
+        const __m256i returnsLo = _mm256_cmpeq_epi8(lo, m_cr);
+        const __m256i returnsHi = _mm256_cmpeq_epi8(hi, m_cr);
+        return {highBits64(_mm256_cmpeq_epi8(lo, m_quote), _mm256_cmpeq_epi8(hi, m_quote)),
+            highBits64(_mm256_or_si256(_mm256_cmpeq_epi8(lo, m_delimiter), linesLo),
+                _mm256_or_si256(_mm256_cmpeq_epi8(hi, m_delimiter), linesHi)),
+            highBits64(linesLo, linesHi),
+            High ? highBits64(_mm256_or_si256(returnsLo, lo), _mm256_or_si256(returnsHi, hi))
+                 : highBits64(returnsLo, returnsHi)};
+    }
+
+private:
+    [[gnu::target("avx2")]] static __m256i opaque(__m256i v)
+    {
+        asm("" : "+x"(v));
+        return v;
+    }
+    __m256i m_quote, m_delimiter, m_lf, m_cr;
+};
 #endif
 
 #if defined(FWPREP_X86_WIDE_LOOPS)

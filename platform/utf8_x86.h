@@ -357,7 +357,8 @@ struct InlineKernels {
         const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
         return Masks::equal(lo, hi, c);
     }
-    static CsvChunkMasks csvChunk64(const char* p, char delimiter) { return csvChunkWide(p, delimiter); }
+    template <bool High>
+    using CsvScan = CsvChunkScanWide<High>;
     static FieldMasks fieldMasks64(const char* p, char delimiter, char fill)
     {
         return fieldMasksWide(p, delimiter, fill);

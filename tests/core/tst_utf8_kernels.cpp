@@ -143,19 +143,30 @@ void TestUtf8Kernels::kernels()
                 const ChunkMasks wide = scanChunkWide(b->constData() + at);
                 QVERIFY2(wide.lineEnds == narrow.lineEnds && wide.high == narrow.high,
                     qPrintable(QStringLiteral("scanChunkWide at %1").arg(at)));
-                const CsvChunkMasks csv = csvChunk(b->constData() + at, ';');
-                const CsvChunkMasks csvWide = csvChunkWide(b->constData() + at, ';');
-                QVERIFY2(csvWide.quotes == csv.quotes && csvWide.delimiters == csv.delimiters
-                        && csvWide.lineEnds == csv.lineEnds && csvWide.returns == csv.returns
-                        && csvWide.high == csv.high && csv.lineEnds == narrow.lineEnds && csv.high == narrow.high,
-                    qPrintable(QStringLiteral("csvChunkWide at %1").arg(at)));
-                for (const std::uint64_t m : {csv.quotes, csv.delimiters, csv.high, ~csv.lineEnds})
+                const char* p = b->constData() + at;
+                const std::uint64_t quotes = equalBits64(p, '"');
+                const std::uint64_t delimiters = equalBits64(p, ';');
+                const std::uint64_t returns = equalBits64(p, '\r');
+                const CsvChunkMasks csv = CsvChunkScan<true>(';')(p);
+                const CsvChunkMasks csvBytes = CsvChunkScan<false>(';')(p);
+                const CsvChunkMasks csvWide = CsvChunkScanWide<true>(';')(p);
+                const CsvChunkMasks csvWideBytes = CsvChunkScanWide<false>(';')(p);
+                QVERIFY2(csv.quotes == quotes && csv.ends == (delimiters | narrow.lineEnds)
+                        && csv.lineEnds == narrow.lineEnds && csv.odd == (returns | narrow.high)
+                        && csvBytes.quotes == quotes && csvBytes.ends == csv.ends && csvBytes.lineEnds == csv.lineEnds
+                        && csvBytes.odd == returns,
+                    qPrintable(QStringLiteral("csvChunk at %1").arg(at)));
+                QVERIFY2(csvWide.quotes == csv.quotes && csvWide.ends == csv.ends && csvWide.lineEnds == csv.lineEnds
+                        && csvWide.odd == csv.odd && csvWideBytes.quotes == csv.quotes && csvWideBytes.ends == csv.ends
+                        && csvWideBytes.lineEnds == csv.lineEnds && csvWideBytes.odd == returns,
+                    qPrintable(QStringLiteral("CsvChunkScanWide at %1").arg(at)));
+                for (const std::uint64_t m : {quotes, delimiters, narrow.high, ~narrow.lineEnds})
                     QVERIFY2(prefixXorWide(m) == prefixXor(m), qPrintable(QStringLiteral("prefixXorWide at %1").arg(at)));
                 // A CSV writer's look at a line: the bytes that get a field
                 // quoted, the fill, the high bytes.
                 const FieldMasks field = fieldMasks(b->constData() + at, ';', 'a');
                 const FieldMasks fieldWide = fieldMasksWide(b->constData() + at, ';', 'a');
-                QVERIFY2(field.special == (csv.quotes | csv.delimiters | csv.returns) && field.high == csv.high
+                QVERIFY2(field.special == (quotes | delimiters | returns) && field.high == narrow.high
                         && field.fill == equalBits64(b->constData() + at, 'a') && fieldWide.special == field.special
                         && fieldWide.fill == field.fill && fieldWide.high == field.high,
                     qPrintable(QStringLiteral("fieldMasks at %1").arg(at)));
