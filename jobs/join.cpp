@@ -465,14 +465,14 @@ public:
                         if ((m.lineEnds >> inChunk & 1) == 0)
                             continue;
                         // The record's end.
-                        ++records;
                         if (cuts != 0) [[unlikely]] {
-                            lines += records;
-                            m_written += records - 1;
+                            lines += records + 1; // this one read, those before it written too
+                            m_written += records;
                             records = 0;
                             finishRecord(dst, layout, column, cuts);
                         } else {
                             m_cursor.at = finishColumns(dst, layout, column);
+                            ++records;
                         }
                         cuts = 0;
                         record = field;
@@ -508,18 +508,17 @@ public:
 
     private:
         // Ends a record whose columns are written up to dst, those before
-        // `next`: columns of fill for the fields it does not have, its cuts
-        // told, its line end.
+        // `next`: its cuts told, and finishColumns().
         [[gnu::always_inline]] void finishRecord(
             char* dst, const QuickLayout layout, const QuickColumn* next, std::size_t cuts)
         {
-            dst = fillColumns(dst, next, layout.cols + layout.count);
             for (; cuts > 0; --cuts)
                 m_cursor.cut(kValueCut, [this] { sync(); });
-            m_cursor.at = m_end.writeTo(dst);
+            m_cursor.at = finishColumns(dst, layout, next);
             ++m_written;
         }
-        // finishRecord() for a record with nothing cut, which the caller counts.
+        // Columns of fill for the fields that a record written up to dst does
+        // not have, and its line end; returns the end.
         [[gnu::always_inline]] char* finishColumns(char* dst, const QuickLayout layout, const QuickColumn* next)
         {
             return m_end.writeTo(fillColumns(dst, next, layout.cols + layout.count));

@@ -102,41 +102,8 @@ struct CsvChunkMasks {
     std::uint64_t odd;      // CR, and with `High` any byte above 0x7F: the parser turns these down
 };
 
-// Looks at the 64 bytes from p on (all must be readable).
-template <bool High>
-inline CsvChunkMasks csvChunk(const char* p, char delimiter)
-{
-    CsvChunkMasks m{0, 0, 0, 0};
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i delim = _mm_set1_epi8(delimiter);
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    for (int i = 0; i < 4; ++i) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        const auto bits = [&](__m128i x) {
-            return std::uint64_t(static_cast<std::uint16_t>(_mm_movemask_epi8(x))) << (16 * i);
-        };
-        const __m128i lines = _mm_cmpeq_epi8(v, lf);
-        const __m128i returns = _mm_cmpeq_epi8(v, cr);
-        m.quotes |= bits(_mm_cmpeq_epi8(v, quote));
-        m.ends |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, delim), lines));
-        m.lineEnds |= bits(lines);
-        m.odd |= bits(High ? _mm_or_si128(returns, v) : returns);
-    }
-#else
-    for (unsigned i = 0; i < 64; ++i) {
-        const char c = p[i];
-        m.quotes |= std::uint64_t(c == '"') << i;
-        m.ends |= std::uint64_t(c == delimiter || c == '\n') << i;
-        m.lineEnds |= std::uint64_t(c == '\n') << i;
-        m.odd |= std::uint64_t(c == '\r' || (High && static_cast<unsigned char>(c) >= 0x80)) << i;
-    }
-#endif
-    return m;
-}
-
-// csvChunk() for a loop over many chunks of one delimiter.
+// Looks at a chunk of 64 bytes (all must be readable) for a loop over many
+// chunks of one delimiter.
 template <bool High>
 class CsvChunkScan {
 public:
@@ -144,7 +111,37 @@ public:
         : m_delimiter(delimiter)
     {
     }
-    CsvChunkMasks operator()(const char* p) const { return csvChunk<High>(p, m_delimiter); }
+    CsvChunkMasks operator()(const char* p) const
+    {
+        CsvChunkMasks m{0, 0, 0, 0};
+#if defined(__SSE2__)
+        const __m128i quote = _mm_set1_epi8('"');
+        const __m128i delim = _mm_set1_epi8(m_delimiter);
+        const __m128i lf = _mm_set1_epi8('\n');
+        const __m128i cr = _mm_set1_epi8('\r');
+        for (int i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const auto bits = [&](__m128i x) {
+                return std::uint64_t(static_cast<std::uint16_t>(_mm_movemask_epi8(x))) << (16 * i);
+            };
+            const __m128i lines = _mm_cmpeq_epi8(v, lf);
+            const __m128i returns = _mm_cmpeq_epi8(v, cr);
+            m.quotes |= bits(_mm_cmpeq_epi8(v, quote));
+            m.ends |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, delim), lines));
+            m.lineEnds |= bits(lines);
+            m.odd |= bits(High ? _mm_or_si128(returns, v) : returns);
+        }
+#else
+        for (unsigned i = 0; i < 64; ++i) {
+            const char c = p[i];
+            m.quotes |= std::uint64_t(c == '"') << i;
+            m.ends |= std::uint64_t(c == m_delimiter || c == '\n') << i;
+            m.lineEnds |= std::uint64_t(c == '\n') << i;
+            m.odd |= std::uint64_t(c == '\r' || (High && static_cast<unsigned char>(c) >= 0x80)) << i;
+        }
+#endif
+        return m;
+    }
 
 private:
     char m_delimiter;

@@ -155,7 +155,7 @@ void TestUtf8Kernels::kernels()
                         && csv.lineEnds == narrow.lineEnds && csv.odd == (returns | narrow.high)
                         && csvBytes.quotes == quotes && csvBytes.ends == csv.ends && csvBytes.lineEnds == csv.lineEnds
                         && csvBytes.odd == returns,
-                    qPrintable(QStringLiteral("csvChunk at %1").arg(at)));
+                    qPrintable(QStringLiteral("CsvChunkScan at %1").arg(at)));
                 QVERIFY2(csvWide.quotes == csv.quotes && csvWide.ends == csv.ends && csvWide.lineEnds == csv.lineEnds
                         && csvWide.odd == csv.odd && csvWideBytes.quotes == csv.quotes && csvWideBytes.ends == csv.ends
                         && csvWideBytes.lineEnds == csv.lineEnds && csvWideBytes.odd == returns,
